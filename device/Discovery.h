@@ -1,0 +1,25 @@
+#pragma once
+
+#include "Trgtdev.h"
+
+#include <memory>
+
+class THubDriver;
+
+// How a search for a hub ended.
+enum class TDiscoveryStatus {
+  Opened,            // the channel holds an open handle to the first present hub that opened
+  EnumerationFailed, // the driver could not list its hubs at all
+  NoneOpens,         // no hub is present, or none of the present ones opens
+};
+
+// Searches for the hub as every device command does: the driver's present hubs in their order,
+// the first whose path opens. `device` holds the previous command's channel, if any: it is
+// destroyed first, and at most one channel object exists at any time. On Opened, `device` holds
+// the open channel; otherwise it is empty.
+TDiscoveryStatus OpenDevice(THubDriver& driver, std::unique_ptr<TTargetDev>& device);
+
+// Opens the channel to one named hub (the command-line tool's --device). Same outcomes; a path
+// that is not among the present hubs gives NoneOpens.
+TDiscoveryStatus OpenDeviceAt(THubDriver& driver, const std::string& path,
+                              std::unique_ptr<TTargetDev>& device);
