@@ -17,9 +17,13 @@ enum class TDiscoveryStatus {
 // the first whose path opens. `device` holds the previous command's channel, if any: it is
 // destroyed first, and at most one channel object exists at any time. On Opened, `device` holds
 // the open channel; otherwise it is empty.
-TDiscoveryStatus OpenDevice(THubDriver& driver, std::unique_ptr<TTargetDev>& device);
+// `why`, when given, receives the reason of a failure: the driver's error for EnumerationFailed;
+// for NoneOpens AccessDenied when any present hub refused access (the fix is the same for all),
+// otherwise the last candidate's error, or NotFound when no hub is present. None on Opened.
+TDiscoveryStatus OpenDevice(THubDriver& driver, std::unique_ptr<TTargetDev>& device,
+                            THubError* why = nullptr);
 
 // Opens the channel to one named hub (the command-line tool's --device). Same outcomes; a path
 // that is not among the present hubs gives NoneOpens.
 TDiscoveryStatus OpenDeviceAt(THubDriver& driver, const std::string& path,
-                              std::unique_ptr<TTargetDev>& device);
+                              std::unique_ptr<TTargetDev>& device, THubError* why = nullptr);

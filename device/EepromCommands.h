@@ -40,3 +40,10 @@ TEepromOutcome WriteEeprom(THubDriver& driver, std::unique_ptr<TTargetDev>& devi
 // sent; anything but true declines.
 TEepromOutcome EraseEeprom(THubDriver& driver, std::unique_ptr<TTargetDev>& device,
                            const std::function<bool()>& confirm);
+
+// The same three transfers on a channel the caller opened and will close itself (the
+// command-line tool, one channel per hub). These neither open nor close `open`; a channel that
+// is not open gives TransferFailed. After a failure, open.LastError() says why.
+TEepromOutcome ReadEepromFrom(TTargetDev& open, std::unique_ptr<TEEImage>& image);
+TEepromOutcome WriteEepromTo(TTargetDev& open, const TEEImage& image);
+TEepromOutcome EraseEepromOn(TTargetDev& open);

@@ -21,11 +21,15 @@ public:
 
   const std::string& Path() const { return FPath; }
   bool IsOpen() const { return FHandle != kInvalidHandle; }
-  // Why the last failing driver call failed (for messages that add the fix).
-  THubError LastError() const { return FDriver.LastError(); }
+  // Why the last failing Open, ControlTransfer or Close failed (for messages that add the fix).
+  // Taken from the driver when the call fails, so a later Close cannot overwrite it.
+  THubError LastError() const { return FLastError; }
 
 private:
   THubDriver& FDriver;
   THandle FHandle = kInvalidHandle;
   const std::string FPath;
+  THubError FLastError = THubError::None;
+
+  void NoteFailure();
 };

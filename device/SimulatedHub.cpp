@@ -1,0 +1,340 @@
+#include "SimulatedHub.h"
+
+#include "HubRequests.h"
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+struct TSimulatedHubDriver::THub {
+  std::string FFile;
+  std::string FPath;
+  std::mutex FLock; // FData, FFaults, FRequests
+  std::vector<uint8_t> FData;
+  TFaults FFaults;
+  uint32_t FRequests = 0;
+};
+
+namespace {
+
+// Replaces `file` with `bytes` so that a failed save leaves the old file as it was: the bytes go
+// to a new file beside it, which then takes the old one's place in one rename.
+bool SaveAtomically(const std::string& file, const std::vector<uint8_t>& bytes) {
+  static std::atomic<unsigned> counter{0};
+  const std::string temporary =
+      file + ".tmp-" + std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id())) +
+      "-" + std::to_string(counter++);
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (!out) {
+      out.close();
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      return false;
+    }
+  }
+  std::error_code error;
+  fs::rename(temporary, file, error);
+  if (error) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    return false;
+  }
+  return true;
+}
+
+bool LoadEeprom(const std::string& file, std::vector<uint8_t>& bytes, std::string& error) {
+  std::error_code code;
+  const fs::file_status status = fs::status(file, code);
+  if (!fs::is_regular_file(status)) {
+    error = file + ": not a regular file";
+    return false;
+  }
+  const uintmax_t size = fs::file_size(file, code);
+  if (code) {
+    error = file + ": " + code.message();
+    return false;
+  }
+  if (size != TSimulatedHubDriver::kEepromSize) {
+    error = file + " holds " + std::to_string(size) + " bytes, but a simulated EEPROM is exactly " +
+            std::to_string(TSimulatedHubDriver::kEepromSize) +
+            " bytes: it is probably an image file, not an EEPROM";
+    return false;
+  }
+  std::ifstream in(file, std::ios::binary);
+  bytes.assign(TSimulatedHubDriver::kEepromSize, 0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!in || in.gcount() != static_cast<std::streamsize>(bytes.size())) {
+    error = file + ": could not be read";
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+TSimulatedHubDriver::TSimulatedHubDriver() = default;
+TSimulatedHubDriver::~TSimulatedHubDriver() = default;
+
+bool TSimulatedHubDriver::AddHub(const std::string& file, std::string& error) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (file.empty()) {
+    error = "no EEPROM file named";
+    return false;
+  }
+  for (const auto& hub : FHubs) {
+    std::error_code code;
+    if (hub->FFile == file || fs::equivalent(hub->FFile, file, code)) {
+      error = file + ": this EEPROM file is already a simulated hub";
+      return false;
+    }
+  }
+  auto hub = std::make_unique<THub>();
+  hub->FFile = file;
+  hub->FPath = PathOf(file);
+  std::error_code code;
+  if (!fs::exists(fs::symlink_status(file, code))) {
+    if (code && code != std::errc::no_such_file_or_directory) {
+      error = file + ": " + code.message();
+      return false;
+    }
+    hub->FData.assign(kEepromSize, 0xFF); // a blank EEPROM
+    if (!SaveAtomically(file, hub->FData)) {
+      error = file + ": could not create a blank EEPROM file there";
+      return false;
+    }
+  } else if (!LoadEeprom(file, hub->FData, error)) {
+    return false;
+  }
+  FHubs.push_back(std::move(hub));
+  return true;
+}
+
+TSimulatedHubDriver::THub* TSimulatedHubDriver::Find(const std::string& path) const {
+  for (const auto& hub : FHubs) {
+    if (hub->FPath == path) {
+      return hub.get();
+    }
+  }
+  return nullptr;
+}
+
+bool TSimulatedHubDriver::SetFaults(const std::string& path, const TFaults& faults) {
+  THub* hub = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    hub = Find(path);
+  }
+  if (hub == nullptr) {
+    return false;
+  }
+  std::lock_guard<std::mutex> guard(hub->FLock);
+  hub->FFaults = faults;
+  return true;
+}
+
+bool TSimulatedHubDriver::Contents(const std::string& path, std::vector<uint8_t>& bytes) const {
+  THub* hub = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    hub = Find(path);
+  }
+  if (hub == nullptr) {
+    return false;
+  }
+  std::lock_guard<std::mutex> guard(hub->FLock);
+  bytes = hub->FData;
+  return true;
+}
+
+uint32_t TSimulatedHubDriver::RequestCount(const std::string& path) const {
+  THub* hub = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    hub = Find(path);
+  }
+  if (hub == nullptr) {
+    return 0;
+  }
+  std::lock_guard<std::mutex> guard(hub->FLock);
+  return hub->FRequests;
+}
+
+size_t TSimulatedHubDriver::OpenHandleCount() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FHandles.size();
+}
+
+void TSimulatedHubDriver::SetPageWriteDelay(uint32_t pageSize, std::chrono::microseconds perPage) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FPageSize = pageSize;
+  FPageTime = perPage;
+}
+
+void TSimulatedHubDriver::Fail(THubError error) {
+  std::lock_guard<std::mutex> guard(FErrorLock);
+  FErrors[std::this_thread::get_id()] = error;
+}
+
+THubError TSimulatedHubDriver::LastError() const {
+  std::lock_guard<std::mutex> guard(FErrorLock);
+  const auto found = FErrors.find(std::this_thread::get_id());
+  return found == FErrors.end() ? THubError::None : found->second;
+}
+
+bool TSimulatedHubDriver::PresentInterfaces(std::vector<std::string>& paths) {
+  paths.clear();
+  std::vector<THub*> hubs;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (const auto& hub : FHubs) {
+      hubs.push_back(hub.get());
+    }
+  }
+  for (THub* hub : hubs) {
+    std::lock_guard<std::mutex> guard(hub->FLock);
+    if (!hub->FFaults.FGone) {
+      paths.push_back(hub->FPath);
+    }
+  }
+  return true;
+}
+
+THandle TSimulatedHubDriver::Open(const std::string& path) {
+  THub* hub = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    hub = Find(path);
+  }
+  THubError error = THubError::NotFound;
+  if (hub != nullptr) {
+    std::lock_guard<std::mutex> guard(hub->FLock);
+    if (hub->FFaults.FGone) {
+      error = THubError::NotFound;
+    } else if (hub->FFaults.FOpenFails) {
+      error = hub->FFaults.FOpenError;
+    } else {
+      error = THubError::None;
+    }
+  }
+  if (error != THubError::None) {
+    Fail(error);
+    return kInvalidHandle;
+  }
+  std::lock_guard<std::mutex> guard(FLock);
+  const THandle handle = FNextHandle++;
+  FHandles[handle] = hub;
+  return handle;
+}
+
+bool TSimulatedHubDriver::Close(THandle handle) {
+  bool known = false;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    known = FHandles.erase(handle) != 0;
+  }
+  if (!known) {
+    Fail(THubError::NotFound);
+  }
+  return known;
+}
+
+bool TSimulatedHubDriver::IoControl(THandle handle, uint32_t code, uint8_t* buffer, uint32_t size,
+                                    uint32_t* returned) {
+  if (returned != nullptr) {
+    *returned = 0;
+  }
+  THub* hub = nullptr;
+  TWriteDelay delay;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    const auto found = FHandles.find(handle);
+    if (found != FHandles.end()) {
+      hub = found->second;
+    }
+    delay = {FPageSize, FPageTime};
+  }
+  if (hub == nullptr) {
+    Fail(THubError::NotFound);
+    return false;
+  }
+  THubError error = THubError::None;
+  bool done = false;
+  {
+    // One request at a time per hub, as on the bus; other hubs go on meanwhile.
+    std::lock_guard<std::mutex> guard(hub->FLock);
+    ++hub->FRequests;
+    if (hub->FFaults.FGone) {
+      error = THubError::NotFound;
+    } else if (hub->FFaults.FIoControlFails) {
+      error = hub->FFaults.FIoControlError;
+    } else if (code != kIoctlControlTransfer || buffer == nullptr || size < kRecHeaderSize) {
+      error = THubError::Other;
+    } else {
+      done = Execute(*hub, buffer, size, delay, error);
+    }
+  }
+  if (!done) {
+    Fail(error);
+    return false;
+  }
+  if (returned != nullptr) {
+    *returned = size;
+  }
+  return true;
+}
+
+bool TSimulatedHubDriver::Execute(THub& hub, uint8_t* buffer, uint32_t size,
+                                  const TWriteDelay& delay, THubError& error) {
+  const uint8_t requestType = buffer[kRecRequestType];
+  const uint8_t request = buffer[kRecRequest];
+  const uint16_t length = GetLe16(buffer + kRecLength);
+  const bool read = requestType == kRequestTypeVendorIn && request == kRequestReadEeprom;
+  const bool write = requestType == kRequestTypeVendorOut && request == kRequestWriteEeprom;
+  // The hub knows two requests, both from the EEPROM's first byte and no further than its end;
+  // a record that does not describe its own data stage is refused too.
+  const bool understood =
+      (read || write) && GetLe16(buffer + kRecValue) == 0 && GetLe16(buffer + kRecIndex) == 0 &&
+      length <= kEepromSize && GetLe32(buffer + kRecDataOffset) == kRecHeaderSize &&
+      GetLe32(buffer + kRecDataLength) == length && size == kRecHeaderSize + length;
+  uint8_t* data = buffer + kRecHeaderSize;
+  if (!understood || hub.FFaults.FNegativeStatus) {
+    PutLe32(buffer + kRecUsbStatus, static_cast<uint32_t>(kStallStatus));
+    return true;
+  }
+
+  if (read) {
+    if (hub.FFaults.FShortRead && hub.FFaults.FShortReadBytes < length) {
+      std::memcpy(data, hub.FData.data(), hub.FFaults.FShortReadBytes);
+      error = THubError::Io; // a short transfer is a failed one
+      return false;
+    }
+    std::memcpy(data, hub.FData.data(), length);
+  } else {
+    std::vector<uint8_t> stored = hub.FData;
+    std::memcpy(stored.data(), data, length);
+    if (hub.FFaults.FCorruptWrite && hub.FFaults.FCorruptAddress < length) {
+      stored[hub.FFaults.FCorruptAddress] ^= hub.FFaults.FCorruptMask;
+    }
+    if (delay.FPageSize > 0 && length > 0) {
+      const uint32_t pages = (length + delay.FPageSize - 1) / delay.FPageSize;
+      std::this_thread::sleep_for(delay.FPageTime * pages);
+    }
+    // The EEPROM keeps what its file keeps: a write that cannot be saved did not happen.
+    if (!SaveAtomically(hub.FFile, stored)) {
+      error = THubError::Io;
+      return false;
+    }
+    hub.FData = std::move(stored);
+  }
+  PutLe32(buffer + kRecUsbStatus, 0);
+  return true;
+}
