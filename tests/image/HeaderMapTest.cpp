@@ -6,6 +6,7 @@
 #include <cctype>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -191,50 +192,26 @@ TEST(HeaderMapTest, TableMatchesTheHeaderLayout) {
   }
 
   // Identifiers: stable names for the command-line tool and JSON.
-  const std::map<std::string, std::string> ids = {
-      {"signature", "SigEdit"},
-      {"vid", "VIDEdit"},
-      {"pid", "PIDEdit"},
-      {"reserved_5", "ResRevEdit"},
-      {"device_revision", "DevRevEdit"},
-      {"oc_timer_enabled", "EnPortEdit"},
-      {"oc_timer_disabled", "DisPortEdit"},
-      {"max_power_fs", "MaxPwrFSEdit"},
-      {"max_power_hs", "MaxPwrHSEdit"},
-      {"internal_control", "ResIntCtlEdit"},
-      {"external_control", "ResExtCtlEdit"},
-      {"controller_power_fs_bp", "CtlrPwrFSBPEdit"},
-      {"controller_power_hs_bp", "CtlrPwrHSBPEdit"},
-      {"controller_power_fs_sp", "CtlrPwrFSSPEdit"},
-      {"controller_power_hs_sp", "CtlrPwrHSSPEdit"},
-      {"power_on_timer", "PwrOnTimeEdit"},
-      {"illegal_descriptor", "IllegalDescEdit"},
-      {"compound_device", "CmpdDevEdit"},
-      {"full_speed_only", "FSOnlyEdit"},
-      {"no_indicators", "NoIndicEdit"},
-      {"config1_reserved_3", "CB1Res3Edit"},
-      {"gang_powered", "GangPwrdEdit"},
-      {"single_tt", "SingleTTEdit"},
-      {"config1_reserved_0", "CB1Res0Edit"},
-      {"amber_led_polarity", "AmberLEDPolEdit"},
-      {"green_led_polarity", "GreenLEDPolEdit"},
-      {"self_powerable", "SelfPwrEdit"},
-      {"modulate_indicators", "ModIndicEdit"},
-      {"power_control_polarity", "PwrCtlPolEdit"},
-      {"overcurrent_polarity", "OCPolEdit"},
-      {"overcurrent_mode_1", "OCMode1Edit"},
-      {"overcurrent_mode_2", "OCMode2Edit"},
-      {"write_protect", "WriteProtectEdit"},
-      {"num_languages", "NumLangsEdit"},
-      {"string_reserved", "StrResEdit"},
-      {"string_interface_1", "IF1Edit"},
-      {"string_interface_0", "IF0Edit"},
-      {"string_config_hs", "CfgHSEdit"},
-      {"string_config_fs", "CfgFSEdit"},
-      {"string_serial_number", "SerNumEdit"},
-      {"string_product", "ProdEdit"},
-      {"string_manufacturer", "MfgEdit"},
-  };
+  std::map<std::string, std::string> expectedIds;
+  std::istringstream ids(
+      "signature=SigEdit vid=VIDEdit pid=PIDEdit reserved_5=ResRevEdit "
+      "device_revision=DevRevEdit oc_timer_enabled=EnPortEdit oc_timer_disabled=DisPortEdit "
+      "max_power_fs=MaxPwrFSEdit max_power_hs=MaxPwrHSEdit internal_control=ResIntCtlEdit "
+      "external_control=ResExtCtlEdit controller_power_fs_bp=CtlrPwrFSBPEdit "
+      "controller_power_hs_bp=CtlrPwrHSBPEdit controller_power_fs_sp=CtlrPwrFSSPEdit "
+      "controller_power_hs_sp=CtlrPwrHSSPEdit power_on_timer=PwrOnTimeEdit "
+      "illegal_descriptor=IllegalDescEdit compound_device=CmpdDevEdit full_speed_only=FSOnlyEdit "
+      "no_indicators=NoIndicEdit config1_reserved_3=CB1Res3Edit gang_powered=GangPwrdEdit "
+      "single_tt=SingleTTEdit config1_reserved_0=CB1Res0Edit amber_led_polarity=AmberLEDPolEdit "
+      "green_led_polarity=GreenLEDPolEdit self_powerable=SelfPwrEdit "
+      "modulate_indicators=ModIndicEdit power_control_polarity=PwrCtlPolEdit "
+      "overcurrent_polarity=OCPolEdit overcurrent_mode_1=OCMode1Edit "
+      "overcurrent_mode_2=OCMode2Edit write_protect=WriteProtectEdit num_languages=NumLangsEdit "
+      "string_reserved=StrResEdit string_interface_1=IF1Edit string_interface_0=IF0Edit "
+      "string_config_hs=CfgHSEdit string_config_fs=CfgFSEdit string_serial_number=SerNumEdit "
+      "string_product=ProdEdit string_manufacturer=MfgEdit ");
+  for (std::string pair; ids >> pair;)
+    expectedIds[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
   std::map<std::string, std::string> actualIds;
   for (const THeaderField& field : HeaderFields()) {
     const std::string id(field.id);
@@ -243,7 +220,6 @@ TEST(HeaderMapTest, TableMatchesTheHeaderLayout) {
     EXPECT_TRUE(actualIds.emplace(id, field.control).second) << "duplicate id " << id;
     EXPECT_EQ(FindHeaderField(id), &field);
   }
-  std::map<std::string, std::string> expectedIds = ids;
   for (int port = 0; port < 8; ++port) {
     expectedIds["active_port_" + std::to_string(port)] = "ActPort" + std::to_string(port) + "Edit";
     expectedIds["removable_port_" + std::to_string(port)] =
