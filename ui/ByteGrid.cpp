@@ -1,0 +1,124 @@
+#include "ByteGrid.h"
+
+#include "ByteCellDelegate.h"
+#include "KeyFilter.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+
+namespace {
+constexpr int kMaskedRole = Qt::UserRole + 1;
+}
+
+TByteGrid::TByteGrid(QWidget* parent)
+    : QTableWidget(0, 2, parent), FDelegate(new TByteCellDelegate(*this)),
+      FHexFilter(new TKeyFilter(TKeyFilter::TMode::Hex, false, this)) {
+  setHorizontalHeaderLabels({QStringLiteral("Address "), QStringLiteral("Byte")});
+  verticalHeader()->hide();
+  verticalHeader()->setDefaultSectionSize(18);
+  verticalHeader()->setMinimumSectionSize(10);
+  horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  horizontalHeader()->setHighlightSections(false);
+  setColumnWidth(0, 50);
+  setColumnWidth(1, 60);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setTabKeyNavigation(false);
+  setEditTriggers(QAbstractItemView::CurrentChanged | QAbstractItemView::AnyKeyPressed |
+                  QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked);
+  setItemDelegateForColumn(1, FDelegate);
+  installEventFilter(FHexFilter);
+}
+
+TByteGrid::~TByteGrid() = default;
+
+QString TByteGrid::KeyText(uint32_t address) {
+  return QStringLiteral("%1").arg(address, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+void TByteGrid::RemoveAllRows() {
+  // Closing an editor that holds the focus must not count as leaving the grid.
+  const QSignalBlocker quiet(this);
+  setRowCount(0);
+}
+
+void TByteGrid::AppendRow(const QString& key, const QString& value, bool masked) {
+  const QSignalBlocker quiet(this);
+  const int row = rowCount();
+  insertRow(row);
+  auto* keyItem = new QTableWidgetItem(key);
+  keyItem->setFlags(Qt::ItemIsEnabled);
+  setItem(row, 0, keyItem);
+  auto* valueItem = new QTableWidgetItem(value);
+  valueItem->setData(kMaskedRole, masked);
+  setItem(row, 1, valueItem);
+}
+
+int TByteGrid::FindRow(const QString& key) const {
+  for (int row = 0; row < rowCount(); ++row) {
+    const QTableWidgetItem* keyItem = item(row, 0);
+    if (keyItem != nullptr && keyItem->text() == key)
+      return row;
+  }
+  return -1;
+}
+
+QString TByteGrid::ValueAt(int row) const {
+  const QTableWidgetItem* valueItem = item(row, 1);
+  return valueItem == nullptr ? QString() : valueItem->text();
+}
+
+void TByteGrid::SetValue(int row, const QString& value) {
+  if (QTableWidgetItem* valueItem = item(row, 1))
+    valueItem->setText(value);
+}
+
+bool TByteGrid::IsMasked(int row) const {
+  const QTableWidgetItem* valueItem = item(row, 1);
+  return valueItem != nullptr && valueItem->data(kMaskedRole).toBool();
+}
+
+void TByteGrid::RemoveCurrentRow() {
+  const int row = currentRow();
+  if (row < 0)
+    return;
+  const QSignalBlocker quiet(this);
+  removeRow(row);
+}
+
+void TByteGrid::LeaveGrid(bool forward) {
+  focusNextPrevChild(forward);
+}
+
+void TByteGrid::FocusWentTo(QWidget* now) {
+  if (now == this || (now != nullptr && isAncestorOf(now)))
+    return;
+  emit Left();
+}
+
+void TByteGrid::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Delete && (event->modifiers() & Qt::ControlModifier)) {
+    RemoveCurrentRow();
+    return;
+  }
+  QTableWidget::keyPressEvent(event);
+}
+
+void TByteGrid::focusOutEvent(QFocusEvent* event) {
+  QTableWidget::focusOutEvent(event);
+  const Qt::FocusReason reason = event->reason();
+  if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+    return;
+  FocusWentTo(QApplication::focusWidget());
+}
+
+void TByteGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  QTableWidget::currentChanged(current, previous);
+  // The key column cannot be current: the value beside it is.
+  if (current.isValid() && current.column() == 0)
+    setCurrentCell(current.row(), 1);
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QApplication>
+#include <QString>
+
+// The application object. Its one notify override is the exception display: an exception that
+// escapes an event handler is shown in a modal error box captioned with the application title,
+// and the event loop goes on.
+class TKorvaneApp : public QApplication {
+  Q_OBJECT
+public:
+  TKorvaneApp(int& argc, char** argv);
+
+  bool notify(QObject* receiver, QEvent* event) override;
+
+  // The exception display's text: a full stop is appended when the last character's code is above
+  // that of the full stop.
+  static QString ExceptionText(const QString& message);
+  static void ShowException(const QString& message);
+  // "Out of memory", then the application is asked to end.
+  static void OutOfMemory(const QString& message);
+};

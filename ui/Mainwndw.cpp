@@ -1,0 +1,321 @@
+#include "Mainwndw.h"
+
+#include "ByteGrid.h"
+#include "Eeimage.h"
+#include "EepromCommands.h"
+#include "KeyFilter.h"
+#include "KorvaneApp.h"
+#include "Messages.h"
+#include "Trgtdev.h"
+#include "ui_Mainwndw.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFocusEvent>
+#include <QGuiApplication>
+
+namespace {
+
+// The file dialogs' filter. The combined entry lists both patterns, so it shows both kinds.
+const QStringList kImageFilters = {
+    QStringLiteral("I2C EEPROM Image (*.iic)"),
+    QStringLiteral("Binary EEPROM Image (*.bin)"),
+    QStringLiteral("Any EEPROM Image (*.iic *.bin)"),
+    QStringLiteral("Any File (*)"),
+};
+
+QFileDialog* MakeFileDialog(QWidget* parent, const QString& name, QFileDialog::AcceptMode mode) {
+  auto* dialog = new QFileDialog(parent);
+  dialog->setObjectName(name);
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setAcceptMode(mode);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  dialog->setOption(QFileDialog::DontConfirmOverwrite);
+  dialog->setNameFilters(kImageFilters);
+  dialog->selectNameFilter(kImageFilters.front());
+  return dialog;
+}
+
+// The folder both file dialogs start in, relative to the current folder.
+QString ConfigFolder() {
+  return QDir::current().absoluteFilePath(QStringLiteral("Config_Files"));
+}
+
+// A busy cursor while a transfer blocks the window.
+class TBusy {
+public:
+  TBusy() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TBusy() { Release(); }
+  void Release() {
+    if (FOn)
+      QGuiApplication::restoreOverrideCursor();
+    FOn = false;
+  }
+  void Resume() {
+    if (!FOn)
+      QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    FOn = true;
+  }
+
+private:
+  bool FOn = true;
+};
+
+} // namespace
+
+TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::MainWindow>()), FDriver(driver),
+      ImportDlg(MakeFileDialog(this, QStringLiteral("ImportDlg"), QFileDialog::AcceptOpen)),
+      ExportDlg(MakeFileDialog(this, QStringLiteral("ExportDlg"), QFileDialog::AcceptSave)),
+      FForceHex(new TKeyFilter(TKeyFilter::TMode::Hex, true, this)),
+      FForceBin(new TKeyFilter(TKeyFilter::TMode::Bin, false, this)),
+      FTerminate([] { QCoreApplication::quit(); }) {
+  ui->setupUi(this);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setFixedSize(792, 566);
+
+  FCfgBits1 = {ui->CB1Res0Edit, ui->SingleTTEdit, ui->GangPwrdEdit, ui->CB1Res3Edit,
+               ui->NoIndicEdit, ui->FSOnlyEdit,   ui->CmpdDevEdit,  ui->IllegalDescEdit};
+  FCfgBits2 = {ui->OCMode2Edit,  ui->OCMode1Edit, ui->OCPolEdit,       ui->PwrCtlPolEdit,
+               ui->ModIndicEdit, ui->SelfPwrEdit, ui->GreenLEDPolEdit, ui->AmberLEDPolEdit};
+  FSupportedStrings = {ui->MfgEdit,   ui->ProdEdit, ui->SerNumEdit, ui->CfgFSEdit,
+                       ui->CfgHSEdit, ui->IF0Edit,  ui->IF1Edit,    ui->StrResEdit};
+  FActPorts = {ui->ActPort0Edit, ui->ActPort1Edit, ui->ActPort2Edit, ui->ActPort3Edit,
+               ui->ActPort4Edit, ui->ActPort5Edit, ui->ActPort6Edit, ui->ActPort7Edit};
+  FRemPorts = {ui->RemPort0Edit, ui->RemPort1Edit, ui->RemPort2Edit, ui->RemPort3Edit,
+               ui->RemPort4Edit, ui->RemPort5Edit, ui->RemPort6Edit, ui->RemPort7Edit};
+
+  SetupFilters();
+  SetupExitHandlers();
+
+  connect(ui->FileReadBtn, &QPushButton::clicked, this, &TMainWindow::FileReadBtnClick);
+  connect(ui->FileWriteBtn, &QPushButton::clicked, this, &TMainWindow::FileWriteBtnClick);
+  connect(ui->DevReadBtn, &QPushButton::clicked, this, &TMainWindow::DevReadBtnClick);
+  connect(ui->DevWriteBtn, &QPushButton::clicked, this, &TMainWindow::DevWriteBtnClick);
+  connect(ui->InitDevBtn, &QPushButton::clicked, this, &TMainWindow::InitEEPROMBtnClick);
+  connect(ui->ByteList, &TByteGrid::Left, this, &TMainWindow::UpdateByteList);
+}
+
+TMainWindow::~TMainWindow() = default;
+
+void TMainWindow::SetupFilters() {
+  for (QLineEdit* edit :
+       {ui->SigEdit,         ui->VIDEdit,         ui->PIDEdit,          ui->ResRevEdit,
+        ui->DevRevEdit,      ui->MaxPwrFSEdit,    ui->MaxPwrHSEdit,     ui->ResIntCtlEdit,
+        ui->ResExtCtlEdit,   ui->CtlrPwrFSBPEdit, ui->CtlrPwrHSBPEdit,  ui->CtlrPwrFSSPEdit,
+        ui->CtlrPwrHSSPEdit, ui->PwrOnTimeEdit,   ui->WriteProtectEdit, ui->NumLangsEdit,
+        ui->EnPortEdit,      ui->DisPortEdit,     ui->MfgLenEdit,       ui->MfgDescEdit,
+        ui->ProdLenEdit,     ui->ProdDescEdit,    ui->SNLenEdit,        ui->SNDescEdit,
+        ui->FSCfgLenEdit,    ui->FSCfgDescEdit,   ui->HSCfgLenEdit,     ui->HSCfgDescEdit,
+        ui->IF0LenEdit,      ui->IF0DescEdit,     ui->IF1LenEdit,       ui->IF1DescEdit})
+    edit->installEventFilter(FForceHex);
+  for (const auto* group : {&FCfgBits1, &FCfgBits2, &FSupportedStrings, &FActPorts, &FRemPorts})
+    for (QLineEdit* edit : *group)
+      edit->installEventFilter(FForceBin);
+}
+
+void TMainWindow::SetupExitHandlers() {
+  const std::pair<QLineEdit*, void (TMainWindow::*)()> singles[] = {
+      {ui->VIDEdit, &TMainWindow::UpdateVID},
+      {ui->PIDEdit, &TMainWindow::UpdatePID},
+      {ui->DevRevEdit, &TMainWindow::UpdateDID},
+      {ui->MaxPwrFSEdit, &TMainWindow::UpdateMaxPowerFS},
+      {ui->MaxPwrHSEdit, &TMainWindow::UpdateMaxPowerHS},
+      {ui->ResIntCtlEdit, &TMainWindow::UpdateInternalControl},
+      {ui->ResExtCtlEdit, &TMainWindow::UpdateExternalControl},
+      {ui->CtlrPwrFSBPEdit, &TMainWindow::UpdateCtlrPwrFSBP},
+      {ui->CtlrPwrHSBPEdit, &TMainWindow::UpdateCtlrPwrHSBP},
+      {ui->CtlrPwrFSSPEdit, &TMainWindow::UpdateCtlrPwrFSSP},
+      {ui->CtlrPwrHSSPEdit, &TMainWindow::UpdateCtlrPwrHSSP},
+      {ui->PwrOnTimeEdit, &TMainWindow::UpdatePowerOnTime},
+      {ui->WriteProtectEdit, &TMainWindow::UpdateSPI},
+      {ui->NumLangsEdit, &TMainWindow::UpdateNumLangs},
+      {ui->EnPortEdit, &TMainWindow::UpdateOCTimers},
+      {ui->DisPortEdit, &TMainWindow::UpdateOCTimers},
+  };
+  for (const auto& [edit, handler] : singles)
+    FExitHandlers[edit] = [this, handler = handler] { (this->*handler)(); };
+  const std::pair<const std::array<QLineEdit*, 8>*, void (TMainWindow::*)()> groups[] = {
+      {&FCfgBits1, &TMainWindow::UpdateConfigBits1},
+      {&FCfgBits2, &TMainWindow::UpdateConfigBits2},
+      {&FActPorts, &TMainWindow::UpdateActivePorts},
+      {&FRemPorts, &TMainWindow::UpdateRemovablePorts},
+      {&FSupportedStrings, &TMainWindow::UpdateSupportedStrings},
+  };
+  for (const auto& [edits, handler] : groups)
+    for (QLineEdit* edit : *edits)
+      FExitHandlers[edit] = [this, handler = handler] { (this->*handler)(); };
+  for (const auto& entry : FExitHandlers)
+    entry.first->installEventFilter(this);
+}
+
+// Exit handlers run when the focus moves to another control of this window; a message box
+// opening, another window or a drop-down list taking the focus is no exit.
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusOut) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+      const auto handler = FExitHandlers.find(watched);
+      if (handler != FExitHandlers.end())
+        handler->second();
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+int TMainWindow::TagOf(const QWidget* control) {
+  return control->property("Tag").toInt();
+}
+
+void TMainWindow::Terminate() {
+  if (FTerminate)
+    FTerminate();
+}
+
+// An image built from a file that could not be read has no buffer: it is the one kind of image
+// that is invalid with length 0 (a loaded image keeps at least its header length or the count).
+bool TMainWindow::ImageUsable() const {
+  return FImage != nullptr && (FImage->IsValid() || FImage->GetLength() > 0);
+}
+
+void TMainWindow::ReplaceImage(std::unique_ptr<TEEImage> image) {
+  if (FImage != nullptr) {
+    FImage.reset();
+    ui->ByteList->RemoveAllRows();
+    ClearFields();
+  }
+  FImage = std::move(image);
+}
+
+void TMainWindow::ShowNewImage() {
+  ui->DevWriteBtn->setEnabled(true);
+  ui->FileWriteBtn->setEnabled(true);
+  RefreshByteList();
+  RefreshFields();
+}
+
+void TMainWindow::FileReadBtnClick() {
+  ImportDlg->setDirectory(ConfigFolder());
+  if (ImportDlg->exec() != QDialog::Accepted || ImportDlg->selectedFiles().isEmpty())
+    return;
+  const QString name = ImportDlg->selectedFiles().front();
+  ReplaceImage(std::make_unique<TEEImage>(QFile::encodeName(name).toStdString()));
+  if (FImage->IsValid())
+    ShowNewImage();
+  else
+    ShowMessage(this, QStringLiteral("Configuration data read from file is invalid"));
+}
+
+void TMainWindow::FileWriteBtnClick() {
+  ExportDlg->setDirectory(ConfigFolder());
+  if (ExportDlg->exec() != QDialog::Accepted || ExportDlg->selectedFiles().isEmpty())
+    return;
+  if (FImage == nullptr)
+    return;
+  const QString name = ExportDlg->selectedFiles().front();
+  if (!FImage->SaveToFile(QFile::encodeName(name).toStdString()))
+    ShowMessage(this, QStringLiteral("Unable to save configuration data to file"));
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+  if (FImage != nullptr && AskConfirm(this, QStringLiteral("Do you want to save the image?")))
+    FileWriteBtnClick();
+  FDevice.reset();
+  FImage.reset();
+  event->accept();
+}
+
+void TMainWindow::DevReadBtnClick() {
+  std::unique_ptr<TEEImage> image;
+  TBusy busy;
+  const TEepromOutcome outcome = ReadEeprom(FDriver, FDevice, image);
+  busy.Release();
+  switch (outcome) {
+  case TEepromOutcome::EnumerationFailed:
+    ShowMessage(this, QStringLiteral("Can't find any devices"));
+    [[fallthrough]];
+  case TEepromOutcome::NoDevice:
+    ShowMessage(this, QStringLiteral("Couldn't open device"));
+    return;
+  case TEepromOutcome::OutOfMemory:
+    ShowMessage(this, QStringLiteral("Out of memory"));
+    Terminate();
+    return;
+  case TEepromOutcome::Success:
+  case TEepromOutcome::InvalidImage:
+    if (image == nullptr)
+      return;
+    ReplaceImage(std::move(image));
+    if (FImage->IsValid())
+      ShowNewImage();
+    else
+      ShowMessage(this, QStringLiteral("Configuration data read from device is invalid"));
+    return;
+  default:
+    ShowMessage(this, QStringLiteral("Couldn't read configuration data from device"));
+    return;
+  }
+}
+
+void TMainWindow::DevWriteBtnClick() {
+  if (FImage == nullptr)
+    return;
+  TBusy busy;
+  const TEepromOutcome outcome = WriteEeprom(FDriver, FDevice, *FImage);
+  busy.Release();
+  switch (outcome) {
+  case TEepromOutcome::EnumerationFailed:
+    ShowMessage(this, QStringLiteral("Can't find any devices"));
+    [[fallthrough]];
+  case TEepromOutcome::NoDevice:
+    ShowMessage(this, QStringLiteral("Couldn't open device"));
+    return;
+  case TEepromOutcome::EmptyImage:
+    return;
+  case TEepromOutcome::OutOfMemory:
+    ShowMessage(this, QStringLiteral("Out of memory!"));
+    Terminate();
+    return;
+  case TEepromOutcome::Success:
+    ShowMessage(this, QStringLiteral("Successfully wrote configuration data to device"));
+    return;
+  default:
+    ShowMessage(this, QStringLiteral("Couldn't write configuration data to device"));
+    return;
+  }
+}
+
+void TMainWindow::InitEEPROMBtnClick() {
+  TBusy busy;
+  const TEepromOutcome outcome = EraseEeprom(FDriver, FDevice, [this, &busy] {
+    busy.Release();
+    const bool yes =
+        AskConfirm(this, QStringLiteral("Are you sure you want to erase the device EEPROM?"));
+    if (yes)
+      busy.Resume();
+    return yes;
+  });
+  busy.Release();
+  switch (outcome) {
+  case TEepromOutcome::EnumerationFailed:
+    ShowMessage(this, QStringLiteral("Can't find any devices"));
+    [[fallthrough]];
+  case TEepromOutcome::NoDevice:
+    ShowMessage(this, QStringLiteral("Couldn't open device"));
+    return;
+  case TEepromOutcome::Declined:
+    return;
+  case TEepromOutcome::OutOfMemory:
+    ShowMessage(this, QStringLiteral("Out of memory"));
+    Terminate();
+    return;
+  case TEepromOutcome::Success:
+    ShowMessage(this, QStringLiteral("Successfully erased device EEPROM"));
+    return;
+  default:
+    ShowMessage(this, QStringLiteral("Couldn't erase device EEPROM"));
+    return;
+  }
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class TEEImage;
+class THubDriver;
+class TKeyFilter;
+class TTargetDev;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The main window: the "Device Settings" and "String Descriptor" pages, the raw data grid, the
+// file and device commands. It owns the current image and the device channel; every control shows
+// what the image holds and every edit goes into the image.
+class TMainWindow : public QWidget {
+  Q_OBJECT
+public:
+  explicit TMainWindow(THubDriver& driver, QWidget* parent = nullptr);
+  ~TMainWindow() override;
+
+  // The current image, or nullptr (for tests and the commands of later pages).
+  const TEEImage* Image() const { return FImage.get(); }
+
+  // Called where the application must end after memory could not be had.
+  void SetTerminate(std::function<void()> terminate) { FTerminate = std::move(terminate); }
+
+public slots:
+  void FileReadBtnClick();
+  void FileWriteBtnClick();
+  void DevReadBtnClick();
+  void DevWriteBtnClick();
+  void InitEEPROMBtnClick();
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  // Shell (Mainwndw.cpp)
+  void SetupFilters();
+  void SetupExitHandlers();
+  void ReplaceImage(std::unique_ptr<TEEImage> image);
+  void ShowNewImage();
+  bool ImageUsable() const;
+  void Terminate();
+
+  // Grid (MainwndwGrid.cpp)
+  void RefreshByteList();
+  void UpdateByteList();
+  void RefreshHeaderRows();
+
+  // Layouts (MainwndwLayout.cpp)
+  void ApplyLayout(int kind);
+  void LayoutD0();
+  void LayoutD2();
+  void LayoutD3();
+  void LayoutD4();
+
+  // Display (MainwndwDisplay.cpp)
+  void ClearFields();
+  void RefreshFields();
+  void ShowByte(QLineEdit* edit, int offset);
+  void ShowVID();
+  void ShowPID();
+  void ShowOCTimers();
+  void ShowBits(const std::array<QLineEdit*, 8>& edits, uint8_t value);
+  void ShowConfigBits1();
+  void ShowConfigBits2();
+  void ShowActivePorts();
+  void ShowRemovablePorts();
+  void ShowSupportedStrings();
+  void ShowLanguages();
+  void ShowStringDescriptors();
+
+  // Editing (MainwndwEdit.cpp)
+  void UpdateWord(QLineEdit* edit, int offset);
+  void UpdateByte(QLineEdit* edit, int offset);
+  bool ReadBits(const std::array<QLineEdit*, 8>& edits, uint8_t& value) const;
+  void UpdateVID();
+  void UpdatePID();
+  void UpdateDID();
+  void UpdateMaxPowerFS();
+  void UpdateMaxPowerHS();
+  void UpdateInternalControl();
+  void UpdateExternalControl();
+  void UpdateCtlrPwrFSBP();
+  void UpdateCtlrPwrHSBP();
+  void UpdateCtlrPwrFSSP();
+  void UpdateCtlrPwrHSSP();
+  void UpdatePowerOnTime();
+  void UpdateSPI();
+  void UpdateNumLangs();
+  void UpdateOCTimers();
+  void UpdateConfigBits1();
+  void UpdateConfigBits2();
+  void UpdateActivePorts();
+  void UpdateRemovablePorts();
+  void UpdateSupportedStrings();
+
+  static int TagOf(const QWidget* control);
+
+  std::unique_ptr<Ui::MainWindow> ui;
+  THubDriver& FDriver;
+  std::unique_ptr<TEEImage> FImage;
+  std::unique_ptr<TTargetDev> FDevice;
+  QFileDialog* ImportDlg;
+  QFileDialog* ExportDlg;
+  TKeyFilter* FForceHex;
+  TKeyFilter* FForceBin;
+  // Bit edits by bit number (index N shows bit N, or port N).
+  std::array<QLineEdit*, 8> FCfgBits1{};
+  std::array<QLineEdit*, 8> FCfgBits2{};
+  std::array<QLineEdit*, 8> FSupportedStrings{};
+  std::array<QLineEdit*, 8> FActPorts{};
+  std::array<QLineEdit*, 8> FRemPorts{};
+  std::map<QObject*, std::function<void()>> FExitHandlers;
+  std::function<void()> FTerminate;
+  bool FUpdatingGrid = false;
+};

@@ -1,0 +1,17 @@
+#include "Messages.h"
+
+#include <QMessageBox>
+
+const QString kAppTitle = QStringLiteral("Korvane Configuration Utility");
+
+void ShowMessage(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::Ok, parent);
+  box.exec();
+}
+
+bool AskConfirm(QWidget* parent, const QString& question) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), question,
+                  QMessageBox::Yes | QMessageBox::No, parent);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The application's title: the main window's caption and the caption of its message boxes.
+extern const QString kAppTitle;
+
+// A modal message box: the application title, the text, no icon, an OK button.
+void ShowMessage(QWidget* parent, const QString& text);
+
+// A modal question captioned "Confirm" with a question icon and the buttons Yes and No. True
+// only for Yes; closing the box by any other means counts as No.
+bool AskConfirm(QWidget* parent, const QString& question);
