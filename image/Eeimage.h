@@ -57,8 +57,17 @@ public:
   bool SetLanguages(const uint16_t* langids, uint8_t count);
 
 private:
+  // The string area check of a 0xD4 image; leaves FLength as far as the check got.
+  bool CheckStringArea();
+  // Runs a change of the string area on a copy of the buffer and keeps the result only when the
+  // change succeeds, so that a change that fails part-way leaves the image as it was.
+  template <typename TChange> bool ChangeOnCopy(TChange change);
+  static void ReportOutOfMemory(bool fatal);
+
   bool FValid = false;
   uint8_t* FData = nullptr;
   uint32_t FCapacity = 0;
   uint32_t FLength = 0;
+
+  static TOutOfMemoryHook FOutOfMemoryHook;
 };

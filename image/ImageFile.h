@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Reading and writing image files: raw bytes, nothing else.
+//
+// Writing never destroys the file it replaces when it fails part-way: the bytes go to a new file
+// in the same folder, which is flushed to disk and then renamed over the target. A symbolic link
+// is followed to the file it names, and the replaced file's permission bits (and, where allowed,
+// its owner) carry over. Only where the folder allows no new file, an existing writable file is
+// overwritten in place.
+class TImageFile {
+public:
+  enum class TReadStatus { Read, Unreadable, OutOfMemory };
+
+  TImageFile() = default;
+  ~TImageFile();
+  TImageFile(const TImageFile&) = delete;
+  TImageFile& operator=(const TImageFile&) = delete;
+
+  // Reads the file's first `limit` bytes (fewer if it is shorter) into a block of its own. An
+  // empty file, or one that does not open or read, is Unreadable.
+  TReadStatus Read(const std::string& path, uint32_t limit);
+  const uint8_t* GetBytes() const { return FBlock; }
+  uint32_t GetCount() const { return FCount; }
+
+  // True only when the file at `path` now holds exactly the `count` bytes.
+  static bool Write(const std::string& path, const uint8_t* bytes, uint32_t count);
+
+private:
+  uint8_t* FBlock = nullptr;
+  uint32_t FCount = 0;
+};

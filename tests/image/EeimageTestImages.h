@@ -1,0 +1,176 @@
+#pragma once
+
+// Building images byte by byte for the image tests, and reading their tables back through the
+// public byte access only, so that the tests do not share the code they check.
+
+#include "Eeimage.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testimages {
+
+using TBytes = std::vector<uint8_t>;
+
+inline void Put16(TBytes& bytes, uint32_t at, uint16_t value) {
+  if (bytes.size() < at + 2) {
+    bytes.resize(at + 2, 0);
+  }
+  bytes[at] = static_cast<uint8_t>(value & 0xFF);
+  bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+// A string descriptor holding `text` (ASCII), header included.
+inline TBytes Descriptor(const std::string& text) {
+  TBytes out{static_cast<uint8_t>(2 + 2 * text.size()), 3};
+  for (char c : text) {
+    out.push_back(static_cast<uint8_t>(c));
+    out.push_back(0);
+  }
+  return out;
+}
+
+inline const TBytes kPlaceholder{4, 3, 0x20, 0};
+
+inline void PutBytes(TBytes& bytes, uint32_t at, const TBytes& part) {
+  if (bytes.size() < at + part.size()) {
+    bytes.resize(at + part.size(), 0);
+  }
+  std::copy(part.begin(), part.end(), bytes.begin() + at);
+}
+
+inline int Bits(uint8_t mask) {
+  int n = 0;
+  for (; mask != 0; mask &= static_cast<uint8_t>(mask - 1)) {
+    ++n;
+  }
+  return n;
+}
+
+inline uint32_t TablesEnd(uint32_t languages, uint8_t mask) {
+  return 24 + 2 * languages * (Bits(mask) + 1);
+}
+
+inline uint32_t EntryOffset(uint32_t languages, uint32_t row, uint32_t language) {
+  return 24 + 2 * languages + 2 * (row * languages + language);
+}
+
+// A 0xD4 image in the making: header, LANGIDs and mask, entries pointing wherever a test says.
+class TD4Builder {
+public:
+  TD4Builder(std::vector<uint16_t> langids, uint8_t mask) : FLangids(std::move(langids)) {
+    FBytes.assign(24, 0);
+    FBytes[0] = 0xD4;
+    FBytes[1] = 0x51; // header bytes that no string operation may touch
+    FBytes[19] = 0xA5;
+    FBytes[20] = static_cast<uint8_t>(FLangids.size());
+    FBytes[21] = mask;
+    FBytes[22] = 0x5A;
+    FBytes[23] = 0x77;
+    for (size_t j = 0; j < FLangids.size(); ++j) {
+      Put16(FBytes, static_cast<uint32_t>(24 + 2 * j), FLangids[j]);
+    }
+    FBytes.resize(TablesEnd(static_cast<uint32_t>(FLangids.size()), mask), 0);
+  }
+
+  uint32_t Languages() const { return static_cast<uint32_t>(FLangids.size()); }
+  uint32_t End() const { return static_cast<uint32_t>(FBytes.size()); }
+
+  // Places a descriptor `gap` bytes behind the current end and returns its position.
+  uint16_t Append(const TBytes& descriptor, uint32_t gap = 0) {
+    const uint32_t at = End() + gap;
+    PutBytes(FBytes, at, descriptor);
+    return static_cast<uint16_t>(at);
+  }
+  void PlaceAt(uint32_t at, const TBytes& descriptor) { PutBytes(FBytes, at, descriptor); }
+  void Point(uint32_t row, uint32_t language, uint16_t at) {
+    Put16(FBytes, EntryOffset(Languages(), row, language), at);
+  }
+  // Every entry of a row at one position (the serial number's way).
+  void PointRow(uint32_t row, uint16_t at) {
+    for (uint32_t j = 0; j < Languages(); ++j) {
+      Point(row, j, at);
+    }
+  }
+  TBytes& Bytes() { return FBytes; }
+
+private:
+  std::vector<uint16_t> FLangids;
+  TBytes FBytes;
+};
+
+// The usual image: descriptors back to back behind the tables, row by row and language by
+// language, the serial number once for all languages. Text of (row, language): "<row><lang>x".
+inline TBytes PackedImage(const std::vector<uint16_t>& langids, uint8_t mask,
+                          const std::string& suffix = "x") {
+  TD4Builder b(langids, mask);
+  const int serialRow = (mask & 4) != 0 ? Bits(mask & 3) : -1;
+  for (int r = 0; r < Bits(mask); ++r) {
+    if (r == serialRow) {
+      if (!langids.empty()) {
+        b.PointRow(r, b.Append(Descriptor("SN" + suffix)));
+      }
+      continue;
+    }
+    for (uint32_t j = 0; j < langids.size(); ++j) {
+      b.Point(r, j, b.Append(Descriptor(std::to_string(r) + std::to_string(j) + suffix)));
+    }
+  }
+  return b.Bytes();
+}
+
+inline TBytes ImageBytes(const TEEImage& image, uint32_t count = TEEImage::kBufferSize) {
+  TBytes out(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    out[i] = image.GetByte(static_cast<int32_t>(i));
+  }
+  return out;
+}
+
+inline uint16_t Get16(const TEEImage& image, uint32_t at) {
+  return static_cast<uint16_t>(image.GetByte(static_cast<int32_t>(at)) |
+                               (image.GetByte(static_cast<int32_t>(at + 1)) << 8));
+}
+
+inline uint16_t EntryOf(const TEEImage& image, uint32_t row, uint32_t language) {
+  return Get16(image, EntryOffset(image.GetLanguageCount(), row, language));
+}
+
+inline std::vector<uint16_t> LangidsOf(const TEEImage& image) {
+  std::vector<uint16_t> out(image.GetLanguageCount());
+  for (size_t j = 0; j < out.size(); ++j) {
+    out[j] = Get16(image, static_cast<uint32_t>(24 + 2 * j));
+  }
+  return out;
+}
+
+// The descriptor stored for (langid, kind), empty if there is none.
+inline TBytes StringOf(const TEEImage& image, uint16_t langid, uint8_t kind) {
+  TBytes buffer(255);
+  buffer[0] = 255;
+  if (!image.GetStringDescriptor(langid, kind, buffer.data())) {
+    return {};
+  }
+  buffer.resize(buffer[0]);
+  return buffer;
+}
+
+// Whether the bytes of the image, loaded afresh, form a valid image.
+inline bool ReloadsValid(const TEEImage& image, uint32_t* length = nullptr) {
+  TBytes bytes(image.GetLength());
+  image.CopyTo(bytes.data(), image.GetLength());
+  TEEImage again(bytes.data(), static_cast<int32_t>(bytes.size()));
+  if (length != nullptr) {
+    *length = again.GetLength();
+  }
+  return again.IsValid();
+}
+
+inline TEEImage Load(const TBytes& bytes) {
+  return TEEImage(bytes.data(), static_cast<int32_t>(bytes.size()));
+}
+
+} // namespace testimages
