@@ -1,0 +1,194 @@
+// The channel: the request record byte for byte, the result rule, and the handle's life.
+#include "Trgtdev.h"
+#include "FakeHubDriver.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> Header(std::vector<uint8_t> first8, uint32_t n) {
+  std::vector<uint8_t> header = std::move(first8);
+  header.insert(header.end(), {0x14, 0x00, 0x00, 0x00}); // time-out 20
+  header.resize(30, 0x00);                               // reserved, endpoint, statuses
+  header.insert(header.end(), {0x26, 0x00, 0x00, 0x00}); // data offset 38
+  for (int i = 0; i < 4; ++i) {
+    header.push_back(static_cast<uint8_t>(n >> (8 * i))); // data length
+  }
+  return header;
+}
+
+struct TOpenChannel {
+  TFakeHubDriver FDriver;
+  TTargetDev FDevice{FDriver, "sim:hub"};
+  TOpenChannel() { EXPECT_TRUE(FDevice.Open()); }
+};
+
+TEST(TrgtdevRecord, ReadOf512SendsA550ByteRecordWithZeroData) {
+  TOpenChannel channel;
+  std::vector<uint8_t> data(512, 0xAA);
+  ASSERT_TRUE(channel.FDevice.ControlTransfer(false, data.data(), 512));
+
+  ASSERT_EQ(channel.FDriver.FRecords.size(), 1u);
+  const std::vector<uint8_t>& record = channel.FDriver.FRecords[0];
+  ASSERT_EQ(record.size(), 550u);
+  std::vector<uint8_t> expected = Header({0xC0, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02}, 512);
+  expected.resize(550, 0x00); // the caller's buffer is not sent on a read
+  EXPECT_EQ(record, expected);
+  EXPECT_EQ(channel.FDriver.FCodes[0], 0x00220020u);
+}
+
+TEST(TrgtdevRecord, EraseSendsA39ByteRecordEndingInFF) {
+  TOpenChannel channel;
+  uint8_t erased = 0xFF;
+  ASSERT_TRUE(channel.FDevice.ControlTransfer(true, &erased, 1));
+
+  std::vector<uint8_t> expected = Header({0x40, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}, 1);
+  expected.push_back(0xFF);
+  ASSERT_EQ(channel.FDriver.FRecords.size(), 1u);
+  EXPECT_EQ(channel.FDriver.FRecords[0], expected);
+}
+
+TEST(TrgtdevRecord, WriteCarriesTheCallersBytesAndLength) {
+  TOpenChannel channel;
+  std::vector<uint8_t> image(300);
+  for (size_t i = 0; i < image.size(); ++i) {
+    image[i] = static_cast<uint8_t>(i * 7);
+  }
+  ASSERT_TRUE(channel.FDevice.ControlTransfer(true, image.data(), 300));
+
+  std::vector<uint8_t> expected = Header({0x40, 0x01, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x01}, 300);
+  expected.insert(expected.end(), image.begin(), image.end());
+  EXPECT_EQ(channel.FDriver.FRecords[0], expected);
+}
+
+// The result: nonzero I/O control and a non-negative USB status, nothing else.
+struct TResultCase {
+  bool FIoResult;
+  uint32_t FStatus;
+  bool FSuccess;
+};
+
+class TrgtdevResult : public ::testing::TestWithParam<TResultCase> {};
+
+TEST_P(TrgtdevResult, FollowsIoControlAndTheSignOfTheUsbStatus) {
+  TOpenChannel channel;
+  channel.FDriver.FIoResult = GetParam().FIoResult;
+  channel.FDriver.FStatus = GetParam().FStatus;
+  uint8_t erased = 0xFF;
+  EXPECT_EQ(channel.FDevice.ControlTransfer(true, &erased, 1), GetParam().FSuccess);
+  std::vector<uint8_t> data(512);
+  EXPECT_EQ(channel.FDevice.ControlTransfer(false, data.data(), 512), GetParam().FSuccess);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TrgtdevResult,
+    ::testing::Values(TResultCase{true, 0, true}, TResultCase{true, 0x7FFFFFFF, true},
+                      TResultCase{true, 0x80000000, false}, TResultCase{true, 0xC0000004, false},
+                      TResultCase{true, 0xFFFFFFFF, false}, TResultCase{false, 0, false},
+                      TResultCase{false, 1, false}, TResultCase{false, 0x80000000, false}));
+
+TEST(TrgtdevTransfer, ReadDataIsCopiedBackEvenWhenTheTransferFails) {
+  TOpenChannel channel;
+  channel.FDriver.FReadBytes = {0xD0, 0x11, 0x22};
+  channel.FDriver.FStatus = 0x80000000;
+  std::vector<uint8_t> data(512, 0xEE);
+  EXPECT_FALSE(channel.FDevice.ControlTransfer(false, data.data(), 512));
+  EXPECT_EQ(data[0], 0xD0);
+  EXPECT_EQ(data[2], 0x22);
+  EXPECT_EQ(data[3], 0x00); // the record's zero, not the caller's old byte
+  EXPECT_EQ(data[511], 0x00);
+}
+
+TEST(TrgtdevTransfer, FailsWithoutCallingTheDriverWhenNotOpen) {
+  TFakeHubDriver driver;
+  TTargetDev device(driver, "sim:hub");
+  uint8_t erased = 0xFF;
+  EXPECT_FALSE(device.ControlTransfer(true, &erased, 1));
+  EXPECT_NE(device.LastError(), THubError::None);
+
+  ASSERT_TRUE(device.Open());
+  ASSERT_TRUE(device.Close());
+  EXPECT_FALSE(device.ControlTransfer(true, &erased, 1));
+  EXPECT_EQ(driver.Count("ioctl"), 0u);
+}
+
+TEST(TrgtdevTransfer, RefusesMoreThanWLengthCanCarry) {
+  TOpenChannel channel;
+  std::vector<uint8_t> data(0x10000);
+  EXPECT_FALSE(channel.FDevice.ControlTransfer(true, data.data(), 0x10000));
+  EXPECT_EQ(channel.FDriver.Count("ioctl"), 0u);
+  EXPECT_TRUE(channel.FDevice.ControlTransfer(true, data.data(), 0xFFFF));
+}
+
+TEST(TrgtdevLifecycle, OpenCloseAndCloseAgain) {
+  TFakeHubDriver driver;
+  TTargetDev device(driver, "sim:hub");
+  EXPECT_FALSE(device.IsOpen());
+  EXPECT_TRUE(device.Close()); // closed from the start: nothing to do
+  ASSERT_TRUE(device.Open());
+  EXPECT_TRUE(device.IsOpen());
+  EXPECT_TRUE(device.Close());
+  EXPECT_TRUE(device.Close());
+  EXPECT_EQ(driver.Count("close"), 1u);
+  EXPECT_EQ(driver.FLog, (std::vector<std::string>{"open sim:hub", "close 3"}));
+}
+
+TEST(TrgtdevLifecycle, AFailedCloseKeepsTheHandleAndTheDestructorTriesAgain) {
+  TFakeHubDriver driver;
+  {
+    TTargetDev device(driver, "sim:hub");
+    ASSERT_TRUE(device.Open());
+    driver.FCloseResult = false;
+    EXPECT_FALSE(device.Close());
+    EXPECT_TRUE(device.IsOpen());
+    driver.FCloseResult = true;
+  }
+  EXPECT_EQ(driver.Count("close"), 2u);
+  EXPECT_TRUE(driver.FOpen.empty());
+}
+
+TEST(TrgtdevLifecycle, DestroyingAnOpenChannelClosesItsHandle) {
+  TFakeHubDriver driver;
+  { TTargetDev(driver, "sim:hub").Open(); }
+  EXPECT_TRUE(driver.FOpen.empty());
+}
+
+TEST(TrgtdevLifecycle, OpenFailureLeavesTheChannelClosedWithTheReason) {
+  TFakeHubDriver driver;
+  driver.FRefused = {"sim:hub"};
+  TTargetDev device(driver, "sim:hub");
+  EXPECT_FALSE(device.Open());
+  EXPECT_FALSE(device.IsOpen());
+  EXPECT_EQ(device.LastError(), THubError::AccessDenied);
+}
+
+TEST(TrgtdevLifecycle, ASecondOpenDoesNotLeakTheFirstHandle) {
+  TFakeHubDriver driver;
+  TTargetDev device(driver, "sim:hub");
+  ASSERT_TRUE(device.Open());
+  EXPECT_FALSE(device.Open());
+  EXPECT_EQ(driver.Count("open"), 1u);
+}
+
+TEST(TrgtdevLastError, SurvivesTheCloseThatFollowsAFailedTransfer) {
+  TOpenChannel channel;
+  channel.FDriver.FIoResult = false;
+  channel.FDriver.FCallError = THubError::Timeout;
+  uint8_t erased = 0xFF;
+  EXPECT_FALSE(channel.FDevice.ControlTransfer(true, &erased, 1));
+  channel.FDriver.FCallError = THubError::None;
+  EXPECT_TRUE(channel.FDevice.Close());
+  EXPECT_EQ(channel.FDevice.LastError(), THubError::Timeout);
+}
+
+TEST(TrgtdevLastError, ANegativeStatusIsAStall) {
+  TOpenChannel channel;
+  channel.FDriver.FStatus = 0x80000000;
+  uint8_t erased = 0xFF;
+  EXPECT_FALSE(channel.FDevice.ControlTransfer(true, &erased, 1));
+  EXPECT_EQ(channel.FDevice.LastError(), THubError::Stalled);
+}
+
+} // namespace
