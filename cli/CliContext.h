@@ -1,0 +1,26 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+class THubDriver;
+class TUsbBinding;
+
+// What every command gets: its streams and the global options. Tests run commands in process with
+// string streams and may put their own driver in place of the real ones.
+struct TCliContext {
+  TCliContext(std::ostream& output, std::ostream& errors) : out(output), err(errors) {}
+
+  std::ostream& out;
+  std::ostream& err;
+  bool json = false;
+  std::vector<std::string> simulate; // --simulate FILE, in order
+  std::vector<std::string> vidpid;   // --vidpid VID:PID, in order
+
+  // Makes the hub driver for a device command; empty: the tool's own choice (simulated hubs with
+  // --simulate, real hubs otherwise). `bound` receives the IDs that the driver will talk to.
+  std::function<std::unique_ptr<THubDriver>(const TCliContext&, TUsbBinding& bound)> makeDriver;
+};

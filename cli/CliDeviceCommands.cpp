@@ -1,0 +1,365 @@
+#include "CliDeviceCommands.h"
+
+#include "CliArgs.h"
+#include "CliContext.h"
+#include "CliDrivers.h"
+#include "CliError.h"
+#include "CliFiles.h"
+#include "CliHubSession.h"
+#include "CliImageSupport.h"
+#include "CliJson.h"
+#include "Eeimage.h"
+#include "EepromCommands.h"
+#include "SimulatedHub.h"
+#include "Trgtdev.h"
+#include "UsbHubDriver.h"
+#include "UsbListing.h"
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+namespace {
+
+constexpr uint8_t kErased = 0xFF;
+
+std::string Hex2(uint8_t value) {
+  char text[4];
+  std::snprintf(text, sizeof text, "%02X", value);
+  return text;
+}
+
+std::string Address(uint32_t address) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%03X", address);
+  return text;
+}
+
+// All 512 bytes the read fetched, whatever the image's length: what a backup must keep.
+std::vector<uint8_t> AllBytes(const TEEImage& image) {
+  std::vector<uint8_t> bytes(kEepromReadSize);
+  for (uint32_t i = 0; i < kEepromReadSize; ++i) {
+    bytes[i] = image.GetByte(static_cast<int32_t>(i));
+  }
+  return bytes;
+}
+
+// Reads the EEPROM; false with `result` filled when the transfer failed.
+bool ReadHub(TTargetDev& channel, std::unique_ptr<TEEImage>& image, const std::string& what,
+             THubResult& result) {
+  const TEepromOutcome outcome = ReadEepromFrom(channel, image);
+  if (outcome == TEepromOutcome::Success || outcome == TEepromOutcome::InvalidImage) {
+    return true;
+  }
+  if (outcome == TEepromOutcome::OutOfMemory) {
+    result.code = cliexit::kSoftware;
+    result.message = what + " failed: out of memory";
+    return false;
+  }
+  TCliHubSession::TransferFailed(channel, what, result);
+  return false;
+}
+
+// Reads the hub's current contents and saves them as a backup before anything is written.
+bool Backup(TTargetDev& channel, const std::string& folder, std::time_t moment, std::string& name,
+            THubResult& result) {
+  std::unique_ptr<TEEImage> current;
+  if (!ReadHub(channel, current, "reading the current image for the backup", result)) {
+    result.message += "; nothing was written";
+    return false;
+  }
+  name = TCliFiles::WriteBackup(folder, channel.Path(), moment, AllBytes(*current));
+  if (name.empty()) {
+    result.code = cliexit::kCantCreate;
+    result.message = "the backup could not be written in " + folder + "; nothing was written";
+    return false;
+  }
+  return true;
+}
+
+// The first address below `length` where the two differ, or -1.
+int FirstDifference(const TEEImage& expected, const TEEImage& actual, uint32_t length) {
+  for (uint32_t i = 0; i < length; ++i) {
+    if (expected.GetByte(static_cast<int32_t>(i)) != actual.GetByte(static_cast<int32_t>(i))) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+void Mismatch(const TEEImage& expected, const TEEImage& actual, int address, const char* what,
+              THubResult& result) {
+  result.code = cliexit::kIoError;
+  result.message = std::string(what) + " at " + Address(static_cast<uint32_t>(address)) +
+                   ": expected " + Hex2(expected.GetByte(address)) + ", read " +
+                   Hex2(actual.GetByte(address));
+}
+
+std::string CheckedBackupFolder(const TCliArgs& args) {
+  const std::string folder = args.Value("--backup-dir", ".");
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    throw TCliError(cliexit::kCantCreate, "backup folder " + folder + " does not exist");
+  }
+  return folder;
+}
+
+std::string FormatUsbId(uint16_t vid, uint16_t pid) {
+  return TUsbBinding::FormatId(TUsbId{vid, pid});
+}
+
+} // namespace
+
+int TCliDeviceCommands::List(TCliContext& context, const std::vector<std::string>& args) {
+  const TCliArgs parsed = TCliArgs::Parse(args, {});
+  parsed.ExpectPositionals(0, 0, "list");
+  TCliHubSession session(context);
+  auto* usb = dynamic_cast<TUsbHubDriver*>(&session.Driver());
+  std::vector<TUsbListEntry> entries;
+  if (usb != nullptr) {
+    TUsbListing listing;
+    if (!listing.Make(*usb)) {
+      throw TCliError(cliexit::kNoHub, "the USB devices could not be listed");
+    }
+    entries = listing.Entries();
+  } else {
+    // Simulated (or another) driver: every hub it publishes is bound by definition.
+    std::vector<std::string> paths;
+    if (!session.Driver().PresentInterfaces(paths)) {
+      throw TCliError(cliexit::kNoHub, "the hubs could not be listed");
+    }
+    for (const std::string& path : paths) {
+      TUsbListEntry entry;
+      entry.Path = path;
+      entry.Hub = true;
+      entry.Bound = true;
+      const THandle handle = session.Driver().Open(path);
+      entry.OpenError = handle == kInvalidHandle ? session.Driver().LastError() : THubError::None;
+      if (handle != kInvalidHandle) {
+        session.Driver().Close(handle);
+      }
+      entries.push_back(entry);
+    }
+  }
+  bool denied = false;
+  if (context.json) {
+    context.out << "[";
+  }
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const TUsbListEntry& entry = entries[i];
+    denied = denied || entry.OpenError == THubError::AccessDenied;
+    const std::string id = usb != nullptr ? TUsbBinding::FormatId(entry.Id) : "-";
+    if (context.json) {
+      context.out << (i ? ",\n " : "") << "{\"path\": " << TCliJson::Quote(entry.Path)
+                  << ", \"vidpid\": " << (usb != nullptr ? TCliJson::Quote(id) : "null")
+                  << ", \"hub\": " << (entry.Hub ? "true" : "false")
+                  << ", \"bound\": " << (entry.Bound ? "true" : "false")
+                  << ", \"accessible\": " << (entry.OpenError == THubError::None ? "true" : "false")
+                  << ", \"problem\": "
+                  << (entry.OpenError == THubError::None
+                          ? std::string("null")
+                          : TCliJson::Quote(TUsbListing::ErrorText(entry.OpenError)))
+                  << "}";
+    } else {
+      std::string line = entry.Path;
+      line.resize(std::max<size_t>(line.size() + 1, 16), ' ');
+      context.out << line << id << (entry.Hub ? "  hub   " : "  device")
+                  << (entry.Bound ? "  bound    " : "  not bound")
+                  << (entry.OpenError == THubError::None
+                          ? std::string("  accessible")
+                          : std::string("  not accessible: ") +
+                                TUsbListing::ErrorText(entry.OpenError))
+                  << "\n";
+    }
+  }
+  if (context.json) {
+    context.out << "]\n";
+  } else if (entries.empty()) {
+    context.out << "no hubs present\n";
+  }
+  if (denied) {
+    context.err << "korvane-cli: " << TCliHubSession::AccessFix() << "\n";
+  }
+  return cliexit::kOk;
+}
+
+int TCliDeviceCommands::UdevRule(TCliContext& context, const std::vector<std::string>& args) {
+  const TCliArgs parsed = TCliArgs::Parse(args, {});
+  parsed.ExpectPositionals(0, 0, "udev-rule");
+  TUsbBinding bound;
+  TCliDrivers::LoadBindings(context, bound, true);
+  if (bound.Ids().empty()) {
+    throw TCliError(cliexit::kUsage, "no hub is bound: name one with --vidpid VID:PID or in " +
+                                         TUsbBinding::SystemFilePath());
+  }
+  context.out << "# korvane: tag the bound hubs, then give the logged-in user access to them\n"
+              << TUsbBinding::UdevRules(bound.Ids())
+              << "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", TAG==\"korvane\", "
+                 "TAG+=\"uaccess\"\n";
+  return cliexit::kOk;
+}
+
+int TCliDeviceCommands::Read(TCliContext& context, const std::vector<std::string>& args) {
+  static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}, {"--device", true}, {"--raw", false}};
+  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
+  parsed.ExpectPositionals(0, 0, "read -o FILE [--device PATH] [--raw]");
+  if (!parsed.Has("-o")) {
+    throw TCliError(cliexit::kUsage, "usage: korvane-cli read -o FILE [--device PATH] [--raw]");
+  }
+  const std::string out = parsed.Value("-o");
+  const bool raw = parsed.Has("--raw");
+  TCliHubSession session(context);
+  const std::vector<std::string> paths = session.Select(parsed, false);
+  return session.Run(paths, [&](const std::string& path, THubResult& result) {
+    const std::unique_ptr<TTargetDev> channel = session.OpenHub(path, result);
+    if (!channel) {
+      return;
+    }
+    std::unique_ptr<TEEImage> image;
+    const bool read = ReadHub(*channel, image, "reading the EEPROM", result);
+    channel->Close();
+    if (!read) {
+      return;
+    }
+    if (raw) {
+      if (!TCliFiles::WriteAtomic(out, AllBytes(*image))) {
+        throw TCliError(cliexit::kCantCreate, out + ": cannot be written");
+      }
+      result.message = "read all 512 bytes into " + out;
+      return;
+    }
+    if (!image->IsValid()) {
+      throw TCliError(cliexit::kData, "the EEPROM holds no valid image (erased?); --raw saves "
+                                      "all 512 bytes");
+    }
+    TCliImageSupport::Save(*image, out);
+    result.message = "read a " + TCliImageSupport::SignatureText(image->GetByte(0)) + " image of " +
+                     std::to_string(image->GetLength()) + " bytes into " + out;
+  });
+}
+
+int TCliDeviceCommands::Write(TCliContext& context, const std::vector<std::string>& args) {
+  static constexpr TCliOptionSpec kSpecs[] = {
+      {"--device", true}, {"--all", false}, {"--backup-dir", true}, {"--no-verify", false}};
+  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
+  parsed.ExpectPositionals(1, 1,
+                           "write IMAGE [--device PATH | --all] [--backup-dir DIR] [--no-verify]");
+  const std::unique_ptr<TEEImage> image = TCliImageSupport::LoadValid(parsed.Positionals()[0]);
+  const std::string folder = CheckedBackupFolder(parsed);
+  const bool verify = !parsed.Has("--no-verify");
+  TCliHubSession session(context);
+  const std::vector<std::string> paths = session.Select(parsed, true);
+
+  const uint16_t vid = static_cast<uint16_t>(image->GetByte(1) | (image->GetByte(2) << 8));
+  const uint16_t pid = static_cast<uint16_t>(image->GetByte(3) | (image->GetByte(4) << 8));
+  const bool checkBinding = !session.Simulated() || !context.vidpid.empty();
+  if (checkBinding && !session.Bound().IsBound(TUsbId{vid, pid})) {
+    context.err << "korvane-cli: warning: the image's VID:PID " << FormatUsbId(vid, pid)
+                << " is not bound: after the write the hub comes back under IDs this tool does "
+                   "not talk to (bind them with --vidpid "
+                << FormatUsbId(vid, pid) << ")\n";
+  }
+
+  const std::time_t moment = std::time(nullptr);
+  const uint32_t length = image->GetLength();
+  return session.Run(paths, [&](const std::string& path, THubResult& result) {
+    const std::unique_ptr<TTargetDev> channel = session.OpenHub(path, result);
+    if (!channel) {
+      return;
+    }
+    std::string backup;
+    if (!Backup(*channel, folder, moment, backup, result)) {
+      return;
+    }
+    if (WriteEepromTo(*channel, *image) != TEepromOutcome::Success) {
+      TCliHubSession::TransferFailed(*channel, "writing", result);
+      result.message += " (backup: " + backup + ")";
+      return;
+    }
+    if (verify) {
+      std::unique_ptr<TEEImage> readBack;
+      if (!ReadHub(*channel, readBack, "reading back", result)) {
+        result.message += " (backup: " + backup + ")";
+        return;
+      }
+      const int address = FirstDifference(*image, *readBack, length);
+      if (address >= 0) {
+        Mismatch(*image, *readBack, address, "verify failed: first difference", result);
+        result.message += " (backup: " + backup + ")";
+        return;
+      }
+    }
+    channel->Close();
+    result.message = "wrote " + std::to_string(length) + " bytes" +
+                     (verify ? ", verified" : ", not verified") + " (backup: " + backup + ")";
+  });
+}
+
+int TCliDeviceCommands::Erase(TCliContext& context, const std::vector<std::string>& args) {
+  static constexpr TCliOptionSpec kSpecs[] = {
+      {"--device", true}, {"--all", false}, {"--backup-dir", true}, {"--yes", false}};
+  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
+  parsed.ExpectPositionals(0, 0, "erase [--device PATH | --all] --yes [--backup-dir DIR]");
+  if (!parsed.Has("--yes")) {
+    throw TCliError(cliexit::kUsage, "erase overwrites the hub's image: confirm with --yes");
+  }
+  const std::string folder = CheckedBackupFolder(parsed);
+  TCliHubSession session(context);
+  const std::vector<std::string> paths = session.Select(parsed, true);
+  const std::time_t moment = std::time(nullptr);
+  return session.Run(paths, [&](const std::string& path, THubResult& result) {
+    const std::unique_ptr<TTargetDev> channel = session.OpenHub(path, result);
+    if (!channel) {
+      return;
+    }
+    std::string backup;
+    if (!Backup(*channel, folder, moment, backup, result)) {
+      return;
+    }
+    if (EraseEepromOn(*channel) != TEepromOutcome::Success) {
+      TCliHubSession::TransferFailed(*channel, "erasing", result);
+      result.message += " (backup: " + backup + ")";
+      return;
+    }
+    std::unique_ptr<TEEImage> readBack;
+    if (!ReadHub(*channel, readBack, "reading back", result)) {
+      result.message += " (backup: " + backup + ")";
+      return;
+    }
+    if (readBack->GetByte(0) != kErased) {
+      result.code = cliexit::kIoError;
+      result.message = "erase not verified: byte 0 reads " + Hex2(readBack->GetByte(0)) +
+                       " (backup: " + backup + ")";
+      return;
+    }
+    channel->Close();
+    result.message = "erased, verified (backup: " + backup + ")";
+  });
+}
+
+int TCliDeviceCommands::Verify(TCliContext& context, const std::vector<std::string>& args) {
+  static constexpr TCliOptionSpec kSpecs[] = {{"--device", true}, {"--all", false}};
+  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
+  parsed.ExpectPositionals(1, 1, "verify IMAGE [--device PATH | --all]");
+  const std::unique_ptr<TEEImage> image = TCliImageSupport::LoadValid(parsed.Positionals()[0]);
+  TCliHubSession session(context);
+  const std::vector<std::string> paths = session.Select(parsed, true);
+  return session.Run(paths, [&](const std::string& path, THubResult& result) {
+    const std::unique_ptr<TTargetDev> channel = session.OpenHub(path, result);
+    if (!channel) {
+      return;
+    }
+    std::unique_ptr<TEEImage> current;
+    const bool read = ReadHub(*channel, current, "reading the EEPROM", result);
+    channel->Close();
+    if (!read) {
+      return;
+    }
+    const int address = FirstDifference(*image, *current, image->GetLength());
+    if (address >= 0) {
+      Mismatch(*image, *current, address, "differs: first difference", result);
+      return;
+    }
+    result.message = "matches (" + std::to_string(image->GetLength()) + " bytes)";
+  });
+}

@@ -1,0 +1,42 @@
+#include "CliDrivers.h"
+
+#include "CliContext.h"
+#include "CliError.h"
+#include "SimulatedHub.h"
+#include "UsbBinding.h"
+#include "UsbHubDriver.h"
+
+void TCliDrivers::LoadBindings(const TCliContext& context, TUsbBinding& bound, bool files) {
+  if (files) {
+    std::vector<std::string> problems;
+    if (!bound.AddDefaultFiles(problems)) {
+      for (const std::string& problem : problems) {
+        context.err << "korvane-cli: warning: " << problem << "\n";
+      }
+    }
+  }
+  for (const std::string& text : context.vidpid) {
+    const auto id = TUsbBinding::ParseId(text);
+    if (!id) {
+      throw TCliError(cliexit::kUsage, "\"" + text + "\" is not a VID:PID (for example 0424:2514)");
+    }
+    bound.Add(*id);
+  }
+}
+
+std::unique_ptr<THubDriver> TCliDrivers::Make(const TCliContext& context, TUsbBinding& bound) {
+  if (context.simulate.empty()) {
+    LoadBindings(context, bound, true);
+    return std::make_unique<TUsbHubDriver>(bound);
+  }
+  // Simulated hubs answer whatever their files hold; only IDs named here count as bound.
+  LoadBindings(context, bound, false);
+  auto driver = std::make_unique<TSimulatedHubDriver>();
+  for (const std::string& file : context.simulate) {
+    std::string error;
+    if (!driver->AddHub(file, error)) {
+      throw TCliError(cliexit::kData, "--simulate " + file + ": " + error);
+    }
+  }
+  return driver;
+}

@@ -1,0 +1,78 @@
+#include "CliFiles.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return ::fsync(fd) == 0;
+}
+
+} // namespace
+
+bool TCliFiles::WriteAtomic(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) {
+    return false;
+  }
+  const bool written = WriteAll(fd, bytes) && ::fchmod(fd, 0644) == 0;
+  if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string TCliFiles::BackupName(const std::string& hubPath, std::time_t moment) {
+  std::tm utc{};
+  ::gmtime_r(&moment, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+  std::string hub;
+  for (const char c : hubPath) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '-';
+    hub += plain ? c : '_';
+  }
+  return "korvane-backup-" + std::string(stamp) + "-" + hub;
+}
+
+std::string TCliFiles::WriteBackup(const std::string& folder, const std::string& hubPath,
+                                   std::time_t moment, const std::vector<uint8_t>& bytes) {
+  const std::string base =
+      (folder.empty() ? std::string(".") : folder) + "/" + BackupName(hubPath, moment);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::string name =
+        base + (attempt == 0 ? std::string() : "-" + std::to_string(attempt)) + ".bin";
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EEXIST) {
+      continue;
+    }
+    if (fd < 0) {
+      return {};
+    }
+    const bool written = WriteAll(fd, bytes);
+    if (::close(fd) != 0 || !written) {
+      ::unlink(name.c_str());
+      return {};
+    }
+    return name;
+  }
+  return {};
+}

@@ -1,0 +1,199 @@
+#include "CliImageSupport.h"
+
+#include "CliError.h"
+#include "CliText.h"
+#include "Eeimage.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+constexpr int kMaxStringUnits = 126; // bLength is one byte: 2 + 2 * 126 = 254
+
+} // namespace
+
+std::unique_ptr<TEEImage> TCliImageSupport::Load(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    throw TCliError(cliexit::kNoInput, path + ": no such file");
+  }
+  if (std::filesystem::is_directory(path, ec)) {
+    throw TCliError(cliexit::kNoInput, path + ": is a folder, not an image file");
+  }
+  std::ifstream probe(path, std::ios::binary);
+  char first = 0;
+  if (!probe.is_open() || (!probe.read(&first, 1) && !probe.eof())) {
+    throw TCliError(cliexit::kNoInput, path + ": cannot be read");
+  }
+  probe.close();
+  return std::make_unique<TEEImage>(path);
+}
+
+std::unique_ptr<TEEImage> TCliImageSupport::LoadValid(const std::string& path) {
+  std::unique_ptr<TEEImage> image = Load(path);
+  if (!image->IsValid()) {
+    throw TCliError(cliexit::kData, path + ": not a valid image");
+  }
+  return image;
+}
+
+void TCliImageSupport::Save(TEEImage& image, const std::string& path) {
+  if (!image.SaveToFile(path)) {
+    throw TCliError(cliexit::kCantCreate, path + ": cannot be written");
+  }
+}
+
+void TCliImageSupport::CheckStillValid(const TEEImage& image, const std::string& what) {
+  std::vector<uint8_t> bytes(TEEImage::kBufferSize, 0);
+  image.CopyTo(bytes.data(), image.GetLength());
+  TEEImage fresh(bytes.data(), static_cast<int32_t>(image.GetLength()));
+  if (!fresh.IsValid()) {
+    throw TCliError(cliexit::kData, what + " would leave an invalid image; nothing was written");
+  }
+}
+
+std::optional<THeaderKind> TCliImageSupport::KindOf(const TEEImage& image) {
+  THeaderKind kind{};
+  if (image.GetLength() == 0 || !HeaderKindOf(image.GetByte(0), kind)) {
+    return std::nullopt;
+  }
+  return kind;
+}
+
+std::string TCliImageSupport::SignatureText(uint8_t signature) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", signature);
+  return text;
+}
+
+bool TCliImageSupport::HasStringArea(const TEEImage& image) {
+  return image.GetLength() > 0 && image.GetByte(0) == 0xD4;
+}
+
+const std::vector<TCliStringKind>& TCliImageSupport::StringKinds() {
+  static const std::vector<TCliStringKind> kinds = {
+      {"manufacturer", TEEImage::kManufacturer}, {"product", TEEImage::kProduct},
+      {"serial", TEEImage::kSerialNumber},       {"config-fs", TEEImage::kConfigFS},
+      {"config-hs", TEEImage::kConfigHS},        {"interface0", TEEImage::kInterface0},
+      {"interface1", TEEImage::kInterface1},     {"reserved", TEEImage::kReserved},
+  };
+  return kinds;
+}
+
+std::optional<uint8_t> TCliImageSupport::ParseStringKind(std::string_view name) {
+  for (const TCliStringKind& kind : StringKinds()) {
+    if (kind.name == name) {
+      return kind.bit;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string_view TCliImageSupport::StringKindName(uint8_t bit) {
+  for (const TCliStringKind& kind : StringKinds()) {
+    if (kind.bit == bit) {
+      return kind.name;
+    }
+  }
+  return {};
+}
+
+std::optional<uint16_t> TCliImageSupport::ParseLangId(std::string_view text) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > 4) {
+    return std::nullopt;
+  }
+  uint16_t value = 0;
+  for (const char c : text) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    value = static_cast<uint16_t>((value << 4) | digit);
+  }
+  return value;
+}
+
+std::string TCliImageSupport::FormatLangId(uint16_t langid) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", langid);
+  return text;
+}
+
+std::vector<uint16_t> TCliImageSupport::Languages(const TEEImage& image) {
+  std::vector<uint16_t> langids(image.GetLanguageCount());
+  if (!langids.empty() && !image.GetLanguages(langids.data(), image.GetLanguageCount())) {
+    langids.clear();
+  }
+  return langids;
+}
+
+std::optional<std::string> TCliImageSupport::ReadString(const TEEImage& image, uint16_t langid,
+                                                        uint8_t kind) {
+  const uint8_t length = image.GetStringLength(langid, kind);
+  if (length == 0) {
+    return std::nullopt;
+  }
+  std::vector<uint8_t> descriptor(length, 0);
+  descriptor[0] = length;
+  if (!image.GetStringDescriptor(langid, kind, descriptor.data())) {
+    return std::nullopt;
+  }
+  std::u16string units;
+  for (size_t i = 2; i + 1 < descriptor.size(); i += 2) {
+    units += static_cast<char16_t>(descriptor[i] | (descriptor[i + 1] << 8));
+  }
+  return TCliText::Utf16ToUtf8(units);
+}
+
+void TCliImageSupport::StoreString(TEEImage& image, uint16_t langid, uint8_t kind,
+                                   std::string_view utf8) {
+  if (image.GetStringLength(langid, kind) == 0) {
+    throw TCliError(cliexit::kData, "the image has no " + std::string(StringKindName(kind)) +
+                                        " string for language " + FormatLangId(langid));
+  }
+  std::u16string units;
+  if (!TCliText::Utf8ToStored(utf8, units)) {
+    throw TCliError(cliexit::kData, "the text is not valid UTF-8");
+  }
+  if (units.empty()) {
+    throw TCliError(cliexit::kData, "an empty string cannot be stored");
+  }
+  if (units.size() > kMaxStringUnits) {
+    throw TCliError(cliexit::kData, "the text is longer than 126 characters");
+  }
+  std::vector<uint8_t> descriptor;
+  descriptor.push_back(static_cast<uint8_t>(2 + 2 * units.size()));
+  descriptor.push_back(3);
+  for (const char16_t unit : units) {
+    descriptor.push_back(static_cast<uint8_t>(unit & 0xFF));
+    descriptor.push_back(static_cast<uint8_t>(unit >> 8));
+  }
+  if (!image.SetStringDescriptor(langid, kind, descriptor.data())) {
+    throw TCliError(cliexit::kData, "no room: the string does not fit in the 512-byte image");
+  }
+}
+
+std::string TCliImageSupport::FieldOffsetText(const THeaderField& field, THeaderKind kind) {
+  const TFieldPlace& place = field.place[static_cast<int>(kind)];
+  if (place.offset < 0) {
+    return "-";
+  }
+  std::string text = std::to_string(place.offset);
+  if (field.encoding == TFieldEncoding::Bit) {
+    text += "." + std::to_string(place.shift);
+  } else if (field.encoding == TFieldEncoding::Nibble) {
+    text += place.shift == 4 ? ".hi" : ".lo";
+  }
+  return text;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Text at the command line's edge: arguments and output are UTF-8, descriptors hold UTF-16.
+class TCliText {
+public:
+  // UTF-16 units as UTF-8, without loss (an unpaired surrogate becomes U+FFFD).
+  static std::string Utf16ToUtf8(const std::u16string& units);
+  // UTF-8 text as the window stores it: through the 8-bit character set, '?' for what that set
+  // lacks. False for text that is not UTF-8.
+  static bool Utf8ToStored(std::string_view utf8, std::u16string& units);
+};

@@ -1,0 +1,12 @@
+#include "Cli.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  TCliContext context{std::cout, std::cerr};
+  const int code = TCli::Run(std::vector<std::string>(argv + 1, argv + argc), context);
+  std::cout.flush();
+  // Output that could not be written is a failure a script must see.
+  return std::cout.fail() && code == 0 ? 74 : code;
+}
