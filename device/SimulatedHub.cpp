@@ -179,6 +179,11 @@ void TSimulatedHubDriver::SetPageWriteDelay(uint32_t pageSize, std::chrono::micr
   FPageTime = perPage;
 }
 
+void TSimulatedHubDriver::SetEnumerationFails(bool fails) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FEnumerationFails = fails;
+}
+
 void TSimulatedHubDriver::Fail(THubError error) {
   std::lock_guard<std::mutex> guard(FErrorLock);
   FErrors[std::this_thread::get_id()] = error;
@@ -193,11 +198,17 @@ THubError TSimulatedHubDriver::LastError() const {
 bool TSimulatedHubDriver::PresentInterfaces(std::vector<std::string>& paths) {
   paths.clear();
   std::vector<THub*> hubs;
+  bool fails = false;
   {
     std::lock_guard<std::mutex> guard(FLock);
+    fails = FEnumerationFails;
     for (const auto& hub : FHubs) {
       hubs.push_back(hub.get());
     }
+  }
+  if (fails) {
+    Fail(THubError::Io);
+    return false;
   }
   for (THub* hub : hubs) {
     std::lock_guard<std::mutex> guard(hub->FLock);

@@ -56,6 +56,9 @@ public:
   uint32_t RequestCount(const std::string& path) const;
   size_t OpenHandleCount() const;
 
+  // Makes the listing of hubs itself fail (with Io), as when the platform cannot enumerate.
+  void SetEnumerationFails(bool fails);
+
   // Makes writes take the time a real I2C EEPROM takes: `perPage` for every started page of
   // `pageSize` bytes. A page size of 0 turns the delay off.
   void SetPageWriteDelay(uint32_t pageSize, std::chrono::microseconds perPage);
@@ -81,6 +84,7 @@ private:
   THandle FNextHandle = 1;
   uint32_t FPageSize = 0;
   std::chrono::microseconds FPageTime{0};
+  bool FEnumerationFails = false;
 
   mutable std::mutex FErrorLock; // taken alone, never while holding another lock
   std::map<std::thread::id, THubError> FErrors;

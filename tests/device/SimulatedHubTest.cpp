@@ -255,6 +255,16 @@ INSTANTIATE_TEST_SUITE_P(
                    TCommand::Read, TEepromOutcome::TransferFailed, THubError::Io}),
     [](const auto& info) { return std::string(info.param.FName); });
 
+TEST_F(SimulatedHub, AFailingEnumerationIsToldApartFromNoHub) {
+  Add("hub.bin");
+  FDriver.SetEnumerationFails(true);
+  std::unique_ptr<TEEImage> image;
+  EXPECT_EQ(ReadEeprom(FDriver, FDevice, image), TEepromOutcome::EnumerationFailed);
+  EXPECT_EQ(FDriver.LastError(), THubError::Io);
+  FDriver.SetEnumerationFails(false);
+  EXPECT_EQ(ReadEeprom(FDriver, FDevice, image), TEepromOutcome::InvalidImage);
+}
+
 TEST_F(SimulatedHub, AGoneHubIsNotListedAndItsOpenHandleFails) {
   const std::string path = Add("hub.bin");
   TTargetDev open(FDriver, path);
