@@ -1,0 +1,250 @@
+#include "CliError.h"
+#include "CliImageSupport.h"
+#include "CliTestSupport.h"
+#include "Eeimage.h"
+#include "SerialNumber.h"
+
+namespace clitest {
+namespace {
+
+class StringAreaTest : public TCliTest {
+protected:
+  std::unique_ptr<TEEImage> Image(const std::string& path) const {
+    return std::make_unique<TEEImage>(path);
+  }
+  std::string Text(const std::string& path, uint16_t langid, uint8_t kind) const {
+    return TCliImageSupport::ReadString(*Image(path), langid, kind).value_or("<none>");
+  }
+  // An image of two languages whose strings leave 8 bytes free.
+  std::vector<uint8_t> NearlyFullImage() const {
+    const std::u16string longText(100, u'x');
+    const std::u16string filler(28, u'y');
+    auto bytes = StringImage({0x0409, 0x0407}, 0x03, {{longText, longText}, {filler, u"ab"}});
+    EXPECT_EQ(bytes.size(), 504u);
+    return bytes;
+  }
+};
+
+TEST_F(StringAreaTest, StringsReplaceAndChangeTheSet) {
+  struct TCase {
+    std::vector<std::string> list;
+    uint8_t mask;
+  };
+  const TCase cases[] = {
+      {{"manufacturer,product"}, 0x03}, {{"+config-fs"}, 0x0F},
+      {{"-serial,+interface0"}, 0x23},  {{"+interface1", "-manufacturer"}, 0x46},
+      {{"product,reserved"}, 0x82},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.list[0]);
+    const std::string path = WriteFile("s.bin", SampleStringImage());
+    std::vector<std::string> args = {"strings", path};
+    args.insert(args.end(), c.list.begin(), c.list.end());
+    const TRun run = Run(args);
+    ASSERT_EQ(run.code, 0) << run.err;
+    const auto image = Image(path);
+    EXPECT_TRUE(image->IsValid());
+    EXPECT_EQ(image->GetSupportedStrings(), c.mask);
+    // Kinds kept keep their text; new ones start as the one-space placeholder.
+    if (c.mask & TEEImage::kProduct) {
+      EXPECT_EQ(Text(path, 0x0407, TEEImage::kProduct), "Verteiler");
+    }
+    if (c.mask & 0x40) {
+      EXPECT_EQ(Text(path, 0x0409, 0x40), " ");
+    }
+  }
+}
+
+TEST_F(StringAreaTest, StringsRefusals) {
+  struct TCase {
+    std::vector<uint8_t> image;
+    std::vector<std::string> list;
+    int code;
+  };
+  const TCase cases[] = {
+      {SampleStringImage(), {"product,+serial"}, cliexit::kUsage}, // mixed
+      {SampleStringImage(), {"vendor"}, cliexit::kUsage},
+      {SampleStringImage(), {","}, cliexit::kUsage},
+      {SampleStringImage(), {"none"}, cliexit::kData},       // languages without strings
+      {StringImage({}, 0, {}), {"product"}, cliexit::kData}, // strings without languages
+      {FixedImage(0xD3), {"product"}, cliexit::kData},
+      {NearlyFullImage(), {"+config-hs"}, cliexit::kData}, // no room
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.list[0]);
+    const std::string path = WriteFile("s.bin", c.image);
+    std::vector<std::string> args = {"strings", path};
+    args.insert(args.end(), c.list.begin(), c.list.end());
+    const TRun run = Run(args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_EQ(ReadFile(path), c.image);
+  }
+}
+
+TEST_F(StringAreaTest, FirstStringsOfAnImageWithoutLanguagesNameTheLanguage) {
+  const std::string path = WriteFile("s.bin", StringImage({}, 0, {}));
+  const TRun run = Run({"strings", path, "manufacturer,serial", "--lang", "0409"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const auto image = Image(path);
+  EXPECT_TRUE(image->IsValid());
+  EXPECT_EQ(TCliImageSupport::Languages(*image), std::vector<uint16_t>{0x0409});
+  EXPECT_EQ(Text(path, 0x0409, TEEImage::kSerialNumber), " ");
+}
+
+TEST_F(StringAreaTest, LanguagesAddRemoveReplace) {
+  struct TCase {
+    std::vector<std::string> list;
+    std::vector<uint16_t> langids;
+  };
+  const TCase cases[] = {
+      {{"+0x040c"}, {0x0409, 0x0407, 0x040C}},  {{"-0407"}, {0x0409}},
+      {{"0x0410,0x0407"}, {0x0407, 0x0410}}, // kept ones stay, in their order
+      {{"+040C", "-0x0409"}, {0x0407, 0x040C}}, {{"+0409"}, {0x0409, 0x0407}}, // already there
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.list[0]);
+    const std::string path = WriteFile("s.bin", SampleStringImage());
+    std::vector<std::string> args = {"languages", path};
+    args.insert(args.end(), c.list.begin(), c.list.end());
+    const TRun run = Run(args);
+    ASSERT_EQ(run.code, 0) << run.err;
+    const auto image = Image(path);
+    EXPECT_TRUE(image->IsValid());
+    EXPECT_EQ(TCliImageSupport::Languages(*image), c.langids);
+    // The serial number is shared: every language, new ones too, shows it.
+    for (const uint16_t langid : c.langids) {
+      EXPECT_EQ(Text(path, langid, TEEImage::kSerialNumber), "0001");
+    }
+    if (std::find(c.langids.begin(), c.langids.end(), 0x0407) != c.langids.end()) {
+      EXPECT_EQ(Text(path, 0x0407, TEEImage::kManufacturer), "Akme");
+    }
+  }
+}
+
+TEST_F(StringAreaTest, LanguagesNoneClearsTheStringsToo) {
+  const std::string path = WriteFile("s.bin", SampleStringImage());
+  ASSERT_EQ(Run({"languages", path, "none"}).code, 0);
+  const std::vector<uint8_t> bytes = ReadFile(path);
+  ASSERT_EQ(bytes.size(), 24u);
+  EXPECT_EQ(bytes[20], 0);
+  EXPECT_EQ(bytes[21], 0);
+}
+
+TEST_F(StringAreaTest, LanguagesRefusals) {
+  struct TCase {
+    std::vector<uint8_t> image;
+    std::string list;
+    int code;
+  };
+  const TCase cases[] = {
+      {SampleStringImage(), "0409,0x0409", cliexit::kUsage},
+      {SampleStringImage(), "-0x0411", cliexit::kUsage},
+      {SampleStringImage(), "0x12345", cliexit::kUsage},
+      {SampleStringImage(), "en-us", cliexit::kUsage},
+      {StringImage({}, 0, {}), "0409", cliexit::kData}, // languages without strings
+      {FixedImage(0xD0), "0409", cliexit::kData},
+      {NearlyFullImage(), "+0x040c", cliexit::kData},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.list);
+    const std::string path = WriteFile("s.bin", c.image);
+    const TRun run = Run({"languages", path, c.list});
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_EQ(ReadFile(path), c.image);
+  }
+}
+
+TEST_F(StringAreaTest, StringStoresOneDescriptorAndMovesTheRest) {
+  const std::string path = WriteFile("s.bin", SampleStringImage());
+  const uint32_t before = Image(path)->GetLength();
+  const TRun run = Run({"string", path, "--lang", "0x0409", "--kind", "manufacturer", "Acme Corp"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const auto image = Image(path);
+  EXPECT_TRUE(image->IsValid());
+  EXPECT_EQ(image->GetLength(), before + 10);
+  EXPECT_EQ(Text(path, 0x0409, TEEImage::kManufacturer), "Acme Corp");
+  EXPECT_EQ(Text(path, 0x0407, TEEImage::kManufacturer), "Akme");
+  EXPECT_EQ(Text(path, 0x0407, TEEImage::kProduct), "Verteiler");
+  EXPECT_EQ(Text(path, 0x0409, TEEImage::kSerialNumber), "0001");
+}
+
+TEST_F(StringAreaTest, StringTextGoesThroughTheWindowsCharacterSet) {
+  const std::string path = WriteFile("s.bin", SampleStringImage());
+  // e-acute and the euro sign exist in the 8-bit set; the check mark does not.
+  ASSERT_EQ(Run({"string", path, "--lang", "0407", "--kind", "product",
+                 "Caf\xC3\xA9 \xE2\x82\xAC \xE2\x9C\x93"})
+                .code,
+            0);
+  EXPECT_EQ(Text(path, 0x0407, TEEImage::kProduct), "Caf\xC3\xA9 \xE2\x82\xAC ?");
+}
+
+TEST_F(StringAreaTest, StringRefusals) {
+  struct TCase {
+    std::vector<std::string> args;
+    int code;
+  };
+  const std::string longest(126, 'a');
+  const TCase cases[] = {
+      {{"--lang", "0409", "--kind", "product", ""}, cliexit::kData},
+      {{"--lang", "0409", "--kind", "product", longest + "a"}, cliexit::kData},
+      {{"--lang", "0411", "--kind", "product", "x"}, cliexit::kData},   // no such language
+      {{"--lang", "0409", "--kind", "config-fs", "x"}, cliexit::kData}, // not carried
+      {{"--lang", "0409", "--kind", "vendor", "x"}, cliexit::kUsage},
+      {{"--kind", "product", "x"}, cliexit::kUsage},
+      {{"--lang", "0409", "--kind", "product"}, cliexit::kUsage},
+      {{"--lang", "0409", "--kind", "product", "\xC3"}, cliexit::kData}, // not UTF-8
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const std::string path = WriteFile("s.bin", SampleStringImage());
+    std::vector<std::string> args = {"string", path};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const TRun run = Run(args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_EQ(ReadFile(path), SampleStringImage());
+  }
+  // 126 characters are the most a descriptor holds.
+  const std::string path = WriteFile("s.bin", SampleStringImage());
+  EXPECT_EQ(Run({"string", path, "--lang", "0409", "--kind", "product", longest}).code, 0);
+}
+
+TEST_F(StringAreaTest, StringThatDoesNotFitSaysSo) {
+  const std::vector<uint8_t> full = NearlyFullImage();
+  const std::string path = WriteFile("s.bin", full);
+  const TRun run = Run({"string", path, "--lang", "0407", "--kind", "product", "abcdefghijkl"});
+  EXPECT_EQ(run.code, cliexit::kData);
+  EXPECT_NE(run.err.find("no room"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(path), full);
+}
+
+TEST_F(StringAreaTest, SerialNumberIsSharedByEveryLanguage) {
+  const std::string path = WriteFile("s.bin", SampleStringImage());
+  const TRun run = Run({"serial", path, "SN-42", "-o", PathOf("out.bin")});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out, "SN-42\n");
+  EXPECT_EQ(Text(PathOf("out.bin"), 0x0409, TEEImage::kSerialNumber), "SN-42");
+  EXPECT_EQ(Text(PathOf("out.bin"), 0x0407, TEEImage::kSerialNumber), "SN-42");
+  EXPECT_EQ(ReadFile(path), SampleStringImage());
+}
+
+TEST_F(StringAreaTest, GeneratedSerialNumberComesFromTheClock) {
+  SetSerialNumberClock([] { return int64_t{1796731200}; }); // 2026-12-08 12:00:00 UTC
+  const std::string path = WriteFile("s.bin", SampleStringImage());
+  const TRun run = Run({"serial", path, "--generate"});
+  SetSerialNumberClock({});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out, "000032AA4B4E\n");
+  EXPECT_EQ(Text(path, 0x0407, TEEImage::kSerialNumber), "000032AA4B4E");
+}
+
+TEST_F(StringAreaTest, SerialRefusals) {
+  const std::vector<uint8_t> noSerial = StringImage({0x0409}, 0x03, {{u"A"}, {u"B"}});
+  const std::string path = WriteFile("s.bin", noSerial);
+  EXPECT_EQ(Run({"serial", path, "--generate"}).code, cliexit::kData);
+  EXPECT_EQ(Run({"serial", path}).code, cliexit::kUsage);
+  EXPECT_EQ(Run({"serial", path, "--generate", "X"}).code, cliexit::kUsage);
+  EXPECT_EQ(ReadFile(path), noSerial);
+}
+
+} // namespace
+} // namespace clitest
