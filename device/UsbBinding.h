@@ -17,9 +17,9 @@ struct TUsbId {
 // `VID:PID` lines (hex, `#` comments, blank lines) and from IDs added at run time.
 class TUsbBinding {
 public:
-  // "0424:2514" (one to four hex digits each side, either case); nothing for anything else.
+  // "1a2b:3c4d" (one to four hex digits each side, either case); nothing for anything else.
   static std::optional<TUsbId> ParseId(const std::string& text);
-  // Lower-case, four digits each side, as udev and lsusb write them: "0424:2514".
+  // Lower-case, four digits each side, as udev and lsusb write them: "1a2b:3c4d".
   static std::string FormatId(TUsbId id);
 
   // Adds the IDs of a binding file's text. Each bad line is reported as "<source>:<line>: ..."
