@@ -17,6 +17,10 @@ struct TKindCase {
   uint32_t length;
 };
 
+void PrintTo(const TKindCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class ImageKinds : public testing::TestWithParam<TKindCase> {};
 
 TEST_P(ImageKinds, SignatureDecidesValidityAndLength) {
@@ -83,6 +87,10 @@ struct TAreaCase {
   bool valid;
   uint32_t length;
 };
+
+void PrintTo(const TAreaCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 TBytes TwoKindsOneLanguage(uint16_t manufacturerAt, uint16_t productAt) {
   TD4Builder b({0x0409}, 0x03);

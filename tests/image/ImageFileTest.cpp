@@ -1,0 +1,276 @@
+// Image files: loading raw bytes, and saving them without ever losing the file that was there.
+
+#include "ByteBlock.h"
+#include "Eeimage.h"
+#include "EeimageTestImages.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testimages;
+
+namespace {
+
+// A fresh folder per test, open to everyone so that the unprivileged steps can use it too.
+class ImageFile : public testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/korvane-image-file-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    FFolder = pattern;
+    chmod(FFolder.c_str(), 0777);
+  }
+  void TearDown() override {
+    chmod(FFolder.c_str(), 0777);
+    std::string command = "rm -rf '" + FFolder + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+
+  std::string Path(const std::string& name) const { return FFolder + "/" + name; }
+
+  static void WriteFile(const std::string& path, const TBytes& bytes, mode_t mode = 0644) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    chmod(path.c_str(), mode);
+  }
+  static TBytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return TBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    DIR* dir = opendir(FFolder.c_str());
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") {
+        names.push_back(name);
+      }
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string FFolder;
+};
+
+// Root may write anything; the permission cases run as an ordinary user for their duration.
+class TUnprivileged {
+public:
+  TUnprivileged() : FWasRoot(geteuid() == 0) {
+    if (FWasRoot) {
+      EXPECT_EQ(setegid(65534), 0);
+      EXPECT_EQ(seteuid(65534), 0);
+    }
+  }
+  ~TUnprivileged() {
+    if (FWasRoot) {
+      EXPECT_EQ(seteuid(0), 0);
+      EXPECT_EQ(setegid(0), 0);
+    }
+  }
+
+private:
+  bool FWasRoot;
+};
+
+TBytes D0(size_t size) {
+  TBytes bytes(size);
+  for (size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<uint8_t>(0x40 + i);
+  }
+  bytes[0] = 0xD0;
+  return bytes;
+}
+
+struct TRoundTrip {
+  const char* name;
+  TBytes file;
+  const char* extension;
+  bool valid;
+  uint32_t saved; // bytes written back
+};
+
+void PrintTo(const TRoundTrip& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class ImageFileRoundTrip : public ImageFile, public testing::WithParamInterface<TRoundTrip> {};
+
+TEST_P(ImageFileRoundTrip, LoadsAndSavesTheImageBytesOnly) {
+  const TRoundTrip& c = GetParam();
+  const std::string in = Path(std::string("in") + c.extension);
+  WriteFile(in, c.file);
+  TEEImage image(in);
+  EXPECT_EQ(image.IsValid(), c.valid);
+  EXPECT_EQ(image.GetLength(), c.saved);
+  const std::string out = Path(std::string("out") + c.extension);
+  ASSERT_TRUE(image.SaveToFile(out));
+  const TBytes expected(c.file.begin(), c.file.begin() + std::min<size_t>(c.saved, c.file.size()));
+  EXPECT_EQ(ReadFile(out), expected);
+}
+
+TBytes D4WithTrailer() {
+  TBytes bytes = PackedImage({0x0409}, 0x03); // 46 bytes
+  bytes.resize(100, 0xEE);
+  return bytes;
+}
+
+TBytes Unknown(size_t size) {
+  TBytes bytes(size, 0x22);
+  bytes[0] = 0xD1;
+  return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ImageFileRoundTrip,
+    testing::Values(TRoundTrip{"d0_7_bytes", D0(7), ".iic", true, 7},
+                    TRoundTrip{"d0_24_bytes", D0(24), ".bin", true, 7},
+                    TRoundTrip{"d4_with_trailer_bin", D4WithTrailer(), ".bin", true, 46},
+                    TRoundTrip{"d4_with_trailer_iic", D4WithTrailer(), ".iic", true, 46},
+                    TRoundTrip{"d4_other_extension", D4WithTrailer(), ".txt", true, 46},
+                    TRoundTrip{"d4_no_extension", D4WithTrailer(), "", true, 46},
+                    TRoundTrip{"unknown_kind", Unknown(30), ".bin", false, 30},
+                    TRoundTrip{"longer_than_buffer", Unknown(2000), ".bin", false, 512}),
+    [](const testing::TestParamInfo<TRoundTrip>& info) { return std::string(info.param.name); });
+
+TEST_F(ImageFile, UnreadableFilesGiveAnImageWithoutBuffer) {
+  WriteFile(Path("empty.bin"), {});
+  mkdir(Path("folder.bin").c_str(), 0755);
+  for (const std::string& path :
+       {Path("empty.bin"), Path("missing.bin"), Path("folder.bin"), std::string()}) {
+    TEEImage image(path);
+    EXPECT_FALSE(image.IsValid()) << path;
+    EXPECT_EQ(image.GetLength(), 0u) << path;
+    EXPECT_FALSE(image.SaveToFile(Path("never.bin"))) << path; // nothing to save
+  }
+  EXPECT_EQ(Names(), (std::vector<std::string>{"empty.bin", "folder.bin"}));
+}
+
+TEST_F(ImageFile, SaveWithoutBufferLeavesTargetAlone) {
+  WriteFile(Path("keep.bin"), D0(7));
+  TEEImage image(Path("missing.bin"));
+  EXPECT_FALSE(image.SaveToFile(Path("keep.bin")));
+  EXPECT_EQ(ReadFile(Path("keep.bin")), D0(7));
+}
+
+TEST_F(ImageFile, SavingOverALongerFileLeavesExactlyTheImage) {
+  WriteFile(Path("old.bin"), TBytes(300, 0x99), 0640);
+  const TBytes bytes = D0(7);
+  TEEImage image = Load(bytes);
+  ASSERT_TRUE(image.SaveToFile(Path("old.bin")));
+  EXPECT_EQ(ReadFile(Path("old.bin")), bytes);
+  struct stat info {};
+  ASSERT_EQ(stat(Path("old.bin").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);                  // permission bits carried over
+  EXPECT_EQ(Names(), std::vector<std::string>{"old.bin"}); // no temporary left behind
+}
+
+TEST_F(ImageFile, NewFileGetsTheUsualPermissions) {
+  const mode_t old = umask(022);
+  TEEImage image = Load(D0(7));
+  const bool saved = image.SaveToFile(Path("new.bin"));
+  umask(old);
+  ASSERT_TRUE(saved);
+  struct stat info {};
+  ASSERT_EQ(stat(Path("new.bin").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+}
+
+TEST_F(ImageFile, SaveFollowsSymbolicLinksToTheirTarget) {
+  mkdir(Path("real").c_str(), 0777);
+  WriteFile(Path("real/image.bin"), TBytes(50, 1));
+  ASSERT_EQ(symlink("real/image.bin", Path("near").c_str()), 0);
+  ASSERT_EQ(symlink(Path("near").c_str(), Path("far").c_str()), 0); // a chain, absolute
+  ASSERT_EQ(symlink("real/created.bin", Path("dangling").c_str()), 0);
+  TEEImage image = Load(D0(7));
+  ASSERT_TRUE(image.SaveToFile(Path("far")));
+  ASSERT_TRUE(image.SaveToFile(Path("dangling")));
+  struct stat info {};
+  ASSERT_EQ(lstat(Path("near").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(lstat(Path("far").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(ReadFile(Path("real/image.bin")), D0(7));
+  EXPECT_EQ(ReadFile(Path("real/created.bin")), D0(7));
+}
+
+TEST_F(ImageFile, UnwritableTargetsFailAndStayAsTheyWere) {
+  WriteFile(Path("readonly.bin"), TBytes(30, 5), 0444);
+  WriteFile(Path("plain"), TBytes(3, 1));
+  mkdir(Path("locked").c_str(), 0555);
+  TEEImage image = Load(D0(7));
+  {
+    TUnprivileged user;
+    EXPECT_FALSE(image.SaveToFile(Path("readonly.bin")));
+    EXPECT_FALSE(image.SaveToFile(Path("locked/new.bin")));
+    EXPECT_FALSE(image.SaveToFile(Path("plain/below.bin")));
+    EXPECT_FALSE(image.SaveToFile(FFolder)); // a folder
+    EXPECT_FALSE(image.SaveToFile(""));
+  }
+  EXPECT_EQ(ReadFile(Path("readonly.bin")), TBytes(30, 5));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"locked", "plain", "readonly.bin"}));
+}
+
+TEST_F(ImageFile, FolderWithoutRoomForATemporaryIsWrittenInPlace) {
+  mkdir(Path("locked").c_str(), 0777);
+  WriteFile(Path("locked/image.bin"), TBytes(300, 5), 0666);
+  chmod(Path("locked").c_str(), 0555);
+  TEEImage image = Load(D0(7));
+  bool saved = false;
+  {
+    TUnprivileged user;
+    saved = image.SaveToFile(Path("locked/image.bin"));
+  }
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(ReadFile(Path("locked/image.bin")), D0(7));
+}
+
+TEST_F(ImageFile, WriteFailingPartWayKeepsTheOldFile) {
+  const TBytes old(100, 0x77);
+  WriteFile(Path("old.bin"), old);
+  TEEImage image = Load(PackedImage({0x0409, 0x0407}, 0x07)); // longer than the limit below
+  ASSERT_GT(image.GetLength(), 40u);
+  // Files may not grow past 40 bytes: the write stops part-way with an error.
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 40;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const bool result = image.SaveToFile(Path("old.bin"));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(result);
+  EXPECT_EQ(ReadFile(Path("old.bin")), old);
+  EXPECT_EQ(Names(), std::vector<std::string>{"old.bin"});
+}
+
+bool gFatal = false;
+
+TEST_F(ImageFile, NoMemoryForTheReadBlockIsFatal) {
+  WriteFile(Path("image.bin"), D0(7));
+  gFatal = false;
+  TEEImage::SetOutOfMemoryHook([](bool fatal) { gFatal = fatal; });
+  TByteBlock::FailAllocation(0);
+  TEEImage image(Path("image.bin"));
+  TByteBlock::FailAllocation(-1);
+  TEEImage::SetOutOfMemoryHook(nullptr);
+  EXPECT_TRUE(gFatal);
+  EXPECT_FALSE(image.IsValid());
+  EXPECT_EQ(image.GetLength(), 0u);
+}
+
+} // namespace
