@@ -37,10 +37,12 @@ std::vector<uint8_t> TCliTest::ReadFile(const std::string& name) const {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
 
-TRun TCliTest::Run(const std::vector<std::string>& args) const {
+TRun TCliTest::Run(const std::vector<std::string>& args,
+                   decltype(TCliContext::makeDriver) driver) const {
   std::ostringstream out;
   std::ostringstream err;
   TCliContext context(out, err);
+  context.makeDriver = std::move(driver);
   TRun run;
   run.code = TCli::Run(args, context);
   run.out = out.str();

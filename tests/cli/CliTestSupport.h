@@ -29,8 +29,9 @@ protected:
   std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const;
   std::vector<uint8_t> ReadFile(const std::string& name) const;
 
-  // Runs korvane-cli with these arguments in process.
-  TRun Run(const std::vector<std::string>& args) const;
+  // Runs korvane-cli with these arguments in process; `driver`, when given, makes the hub driver.
+  TRun Run(const std::vector<std::string>& args,
+           decltype(TCliContext::makeDriver) driver = {}) const;
 
   std::filesystem::path FFolder;
 };
