@@ -244,7 +244,10 @@ void PrintDiffLine(TCliContext& context, bool& first, const std::string& what, c
 std::string LanguagesText(const TEEImage& image) {
   std::string text;
   for (const uint16_t langid : TCliImageSupport::Languages(image)) {
-    text += (text.empty() ? "" : " ") + TCliImageSupport::FormatLangId(langid);
+    if (!text.empty()) {
+      text += ' ';
+    }
+    text += TCliImageSupport::FormatLangId(langid);
   }
   return text.empty() ? "none" : text;
 }

@@ -55,11 +55,16 @@ std::string TCliFiles::BackupName(const std::string& hubPath, std::time_t moment
 
 std::string TCliFiles::WriteBackup(const std::string& folder, const std::string& hubPath,
                                    std::time_t moment, const std::vector<uint8_t>& bytes) {
-  const std::string base =
-      (folder.empty() ? std::string(".") : folder) + "/" + BackupName(hubPath, moment);
+  std::string base = folder.empty() ? std::string(".") : folder;
+  base += '/';
+  base += BackupName(hubPath, moment);
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    const std::string name =
-        base + (attempt == 0 ? std::string() : "-" + std::to_string(attempt)) + ".bin";
+    std::string name = base;
+    if (attempt > 0) {
+      name += '-';
+      name += std::to_string(attempt);
+    }
+    name += ".bin";
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0 && errno == EEXIST) {
       continue;

@@ -194,7 +194,10 @@ int TCliImageCommands::Fields(TCliContext& context, const std::vector<std::strin
           << (SetAccepts(field, kind) ? TCliImageSupport::FieldOffsetText(field, kind) : "-");
       const std::string caption(field.caption[static_cast<int>(kind)]);
       if (!caption.empty() && captions.find(caption) == std::string::npos) {
-        captions += (captions.empty() ? "" : " / ") + caption;
+        if (!captions.empty()) {
+          captions += " / ";
+        }
+        captions += caption;
       }
     }
     out << captions << "\n";

@@ -191,7 +191,8 @@ std::string TCliImageSupport::FieldOffsetText(const THeaderField& field, THeader
   }
   std::string text = std::to_string(place.offset);
   if (field.encoding == TFieldEncoding::Bit) {
-    text += "." + std::to_string(place.shift);
+    text += '.';
+    text += std::to_string(place.shift);
   } else if (field.encoding == TFieldEncoding::Nibble) {
     text += place.shift == 4 ? ".hi" : ".lo";
   }

@@ -1,0 +1,187 @@
+#include "BenchReporter.h"
+#include "Cli.h"
+#include "SimulatedHub.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// A real I2C EEPROM of this size writes pages of 16 bytes in up to 5 ms each.
+constexpr uint32_t kPageSize = 16;
+constexpr std::chrono::microseconds kPageWriteTime{5000};
+
+std::filesystem::path Folder() {
+  static const std::filesystem::path folder = [] {
+    auto path =
+        std::filesystem::temp_directory_path() / ("korvane-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(path);
+    return path;
+  }();
+  return folder;
+}
+
+// A 0xD4 image of three languages and seven string kinds, about 300 bytes.
+std::string ImageFile() {
+  static const std::string path = [] {
+    std::vector<uint8_t> bytes(24);
+    bytes[0] = 0xD4;
+    const uint16_t langids[] = {0x0409, 0x0407, 0x040C};
+    const size_t n = 3;
+    const size_t rows = 7;
+    bytes[20] = n;
+    bytes[21] = 0x7F;
+    for (const uint16_t langid : langids) {
+      bytes.push_back(static_cast<uint8_t>(langid));
+      bytes.push_back(static_cast<uint8_t>(langid >> 8));
+    }
+    const size_t table = bytes.size();
+    bytes.resize(table + 2 * n * rows);
+    for (size_t row = 0; row < rows; ++row) {
+      for (size_t lang = 0; lang < n; ++lang) {
+        size_t at = bytes.size();
+        if (row == 2 && lang > 0) {
+          at = bytes[table + 2 * row * n] | (bytes[table + 2 * row * n + 1] << 8);
+        } else {
+          const std::string text = "String " + std::to_string(row) + "-" + std::to_string(lang);
+          bytes.push_back(static_cast<uint8_t>(2 + 2 * text.size()));
+          bytes.push_back(3);
+          for (const char c : text) {
+            bytes.push_back(static_cast<uint8_t>(c));
+            bytes.push_back(0);
+          }
+        }
+        bytes[table + 2 * (row * n + lang)] = static_cast<uint8_t>(at);
+        bytes[table + 2 * (row * n + lang) + 1] = static_cast<uint8_t>(at >> 8);
+      }
+    }
+    const std::string file = (Folder() / "image.bin").string();
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return file;
+  }();
+  return path;
+}
+
+int Spawn(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& arg : args) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int status = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    ::waitpid(pid, &status, 0);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return status;
+}
+
+void BM_ReadOnlyProcess(benchmark::State& state) {
+  const std::string image = ImageFile();
+  for (auto _ : state) {
+    if (Spawn({KORVANE_READFILE_BINARY, image}) != 0) {
+      state.SkipWithError("the read-only program failed");
+    }
+  }
+}
+BENCHMARK(BM_ReadOnlyProcess);
+
+void BM_InfoProcess(benchmark::State& state) {
+  const std::string image = ImageFile();
+  for (auto _ : state) {
+    if (Spawn({KORVANE_CLI_BINARY, "info", image}) != 0) {
+      state.SkipWithError("korvane-cli info failed");
+    }
+  }
+}
+BENCHMARK(BM_InfoProcess);
+
+void BM_ReadFileInProcess(benchmark::State& state) {
+  const std::string image = ImageFile();
+  for (auto _ : state) {
+    std::ifstream file(image, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    benchmark::DoNotOptimize(bytes);
+  }
+}
+BENCHMARK(BM_ReadFileInProcess);
+
+void BM_InfoInProcess(benchmark::State& state) {
+  const std::string image = ImageFile();
+  for (auto _ : state) {
+    std::ostringstream out;
+    std::ostringstream err;
+    TCliContext context(out, err);
+    if (TCli::Run({"info", image}, context) != 0) {
+      state.SkipWithError("info failed");
+    }
+    benchmark::DoNotOptimize(out);
+  }
+}
+BENCHMARK(BM_InfoInProcess);
+
+// write --all on N simulated hubs, each taking a real EEPROM's page-write time: the hubs are
+// written in parallel, so the ratio to one hub shows what the threads buy.
+void BM_WriteAll(benchmark::State& state) {
+  const int hubs = static_cast<int>(state.range(0));
+  const std::filesystem::path folder = Folder() / ("hubs-" + std::to_string(hubs));
+  std::filesystem::create_directories(folder);
+  std::vector<std::string> files;
+  for (int i = 0; i < hubs; ++i) {
+    files.push_back((folder / ("hub" + std::to_string(i) + ".eeprom")).string());
+  }
+  const std::string image = ImageFile();
+  for (auto _ : state) {
+    std::ostringstream out;
+    std::ostringstream err;
+    TCliContext context(out, err);
+    context.makeDriver = [&files](const TCliContext&, TUsbBinding&) {
+      auto driver = std::make_unique<TSimulatedHubDriver>();
+      driver->SetPageWriteDelay(kPageSize, kPageWriteTime);
+      for (const std::string& file : files) {
+        std::string error;
+        driver->AddHub(file, error);
+      }
+      return std::unique_ptr<THubDriver>(std::move(driver));
+    };
+    if (TCli::Run({"write", image, "--all", "--backup-dir", folder.string()}, context) != 0) {
+      state.SkipWithError(err.str().c_str());
+    }
+    state.PauseTiming();
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().filename().string().rfind("korvane-backup-", 0) == 0) {
+        std::filesystem::remove(entry.path());
+      }
+    }
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_WriteAll)->Arg(1)->Arg(4)->Arg(16)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  TBenchReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  std::filesystem::remove_all(Folder());
+  return 0;
+}
