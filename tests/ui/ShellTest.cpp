@@ -1,0 +1,290 @@
+// The window as a whole: its controls and their initial states, the file commands, closing, and
+// the exception display.
+#include "Eeimage.h"
+#include "KorvaneApp.h"
+#include "Langdlg.h"
+#include "UiTestSupport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+
+namespace {
+
+class ShellTest : public TWindowTest {};
+
+TEST_F(ShellTest, StartsWithTheFormsStates) {
+  EXPECT_EQ(FWindow->objectName(), "MainWindow");
+  EXPECT_EQ(FWindow->windowTitle(), "Korvane Configuration Utility");
+  EXPECT_EQ(FWindow->size(), QSize(792, 566));
+  EXPECT_EQ(FWindow->minimumSize(), FWindow->maximumSize());
+  EXPECT_EQ(FWindow->Image(), nullptr);
+
+  struct TButton {
+    const char* name;
+    const char* caption;
+    QRect place;
+    bool enabled;
+  };
+  const TButton buttons[] = {
+      {"FileReadBtn", "Read From File...", {20, 520, 100, 30}, true},
+      {"FileWriteBtn", "Write To File...", {135, 520, 100, 30}, false},
+      {"DevReadBtn", "Read from EEPROM", {370, 520, 125, 30}, true},
+      {"DevWriteBtn", "Write to EEPROM", {510, 520, 125, 30}, false},
+      {"InitDevBtn", "Erase EEPROM", {650, 520, 125, 30}, true},
+  };
+  for (const TButton& button : buttons) {
+    SCOPED_TRACE(button.name);
+    auto* widget = W<QPushButton>(button.name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->text(), button.caption);
+    EXPECT_EQ(widget->geometry(), button.place);
+    EXPECT_EQ(widget->isEnabled(), button.enabled);
+  }
+  auto* pages = W<QTabWidget>("MainPageCtl");
+  EXPECT_EQ(pages->geometry(), QRect(15, 15, 605, 490));
+  EXPECT_FALSE(pages->isEnabled());
+  EXPECT_EQ(pages->tabText(0), "Device Settings");
+  EXPECT_EQ(pages->tabText(1), "String Descriptor");
+  EXPECT_EQ(pages->currentWidget(), W<QWidget>("DevSetTab"));
+  EXPECT_EQ(pages->widget(1), W<QWidget>("StrDescTab"));
+  auto* grid = W<QGroupBox>("ByteGrp");
+  EXPECT_EQ(grid->geometry(), QRect(640, 10, 135, 496));
+  EXPECT_EQ(grid->title(), "Raw Configuration Data");
+  EXPECT_FALSE(grid->isEnabled());
+  for (QLineEdit* edit : FWindow->findChildren<QLineEdit*>())
+    EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
+}
+
+TEST_F(ShellTest, EditsCarryTheirLengthsStatesAndTags) {
+  struct TEdit {
+    const char* name;
+    int maxLength;
+    bool enabled;
+    bool readOnly;
+    int tag;
+  };
+  const TEdit edits[] = {
+      {"SigEdit", 2, false, true, 0},           {"VIDEdit", 4, true, false, 1},
+      {"PIDEdit", 4, true, false, 3},           {"ResRevEdit", 2, false, true, 5},
+      {"DevRevEdit", 2, true, false, 6},        {"MaxPwrFSEdit", 2, true, false, 8},
+      {"MaxPwrHSEdit", 2, true, false, 9},      {"ResIntCtlEdit", 2, true, false, 10},
+      {"ResExtCtlEdit", 2, true, false, 11},    {"CtlrPwrFSBPEdit", 2, true, false, 12},
+      {"CtlrPwrHSBPEdit", 2, true, false, 13},  {"CtlrPwrFSSPEdit", 2, true, false, 14},
+      {"CtlrPwrHSSPEdit", 2, true, false, 15},  {"PwrOnTimeEdit", 2, true, false, 16},
+      {"WriteProtectEdit", 2, true, false, 19}, {"NumLangsEdit", 2, true, true, 20},
+      {"EnPortEdit", 1, true, false, 7},        {"DisPortEdit", 1, true, false, 7},
+      {"CB1Res3Edit", 1, false, true, 17},      {"CB1Res0Edit", 1, false, true, 17},
+      {"StrResEdit", 1, false, true, 21},       {"ActPort7Edit", 1, true, false, 22},
+      {"RemPort0Edit", 1, true, false, 23},     {"MfgLenEdit", 2, false, true, -1},
+      {"IF1DescEdit", 2, false, true, -1},
+  };
+  for (const TEdit& edit : edits) {
+    SCOPED_TRACE(edit.name);
+    QLineEdit* widget = E(edit.name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->maxLength(), edit.maxLength);
+    EXPECT_EQ(!widget->testAttribute(Qt::WA_ForceDisabled), edit.enabled);
+    EXPECT_EQ(widget->isReadOnly(), edit.readOnly);
+    if (edit.tag >= 0) {
+      EXPECT_EQ(widget->property("Tag").toInt(), edit.tag);
+    }
+  }
+  const std::pair<const char*, int> groups[] = {{"OCTimersGrp", 7},  {"CfgBits1Grp", 17},
+                                                {"CfgBits2Grp", 18}, {"SupportedStringsGrp", 21},
+                                                {"ActPortGrp", 22},  {"RemPortGrp", 23}};
+  for (const auto& [name, tag] : groups)
+    EXPECT_EQ(W<QGroupBox>(name)->property("Tag").toInt(), tag) << name;
+  const std::pair<const char*, int> strings[] = {
+      {"MfgStrEdit", 0x01},   {"ProdStrEdit", 0x02}, {"SNStrEdit", 0x04}, {"FSCfgStrEdit", 0x08},
+      {"HSCfgStrEdit", 0x10}, {"IF0StrEdit", 0x20},  {"IF1StrEdit", 0x40}};
+  for (const auto& [name, tag] : strings)
+    EXPECT_EQ(E(name)->property("Tag").toInt(), tag) << name;
+  auto* font = W<QPushButton>("FontBtn");
+  EXPECT_FALSE(font->isVisibleTo(FWindow.get()));
+  EXPECT_FALSE(font->isEnabled());
+  EXPECT_EQ(W<QPushButton>("GenerateSerialNoBtn")->text(), "Generate Serial Number");
+  EXPECT_EQ(W<QLabel>("LangNoLbl")->text(), "LANGID");
+  EXPECT_NE(W<QComboBox>("LangIDBox"), nullptr);
+}
+
+TEST_F(ShellTest, FocusMovesThroughTheLeftColumnThenTheGroups) {
+  const char* const order[] = {
+      "SigEdit",         "VIDEdit",         "PIDEdit",          "ResRevEdit",
+      "DevRevEdit",      "MaxPwrFSEdit",    "MaxPwrHSEdit",     "ResIntCtlEdit",
+      "ResExtCtlEdit",   "CtlrPwrFSBPEdit", "CtlrPwrHSBPEdit",  "CtlrPwrFSSPEdit",
+      "CtlrPwrHSSPEdit", "PwrOnTimeEdit",   "WriteProtectEdit", "NumLangsEdit",
+      "EnPortEdit",      "DisPortEdit",     "IllegalDescEdit",  "CmpdDevEdit",
+      "FSOnlyEdit",      "NoIndicEdit",     "CB1Res3Edit",      "GangPwrdEdit",
+      "SingleTTEdit",    "CB1Res0Edit",     "AmberLEDPolEdit",  "GreenLEDPolEdit",
+      "SelfPwrEdit",     "ModIndicEdit",    "PwrCtlPolEdit",    "OCPolEdit",
+      "OCMode1Edit",     "OCMode2Edit",     "StrResEdit",       "IF1Edit",
+      "IF0Edit",         "CfgHSEdit",       "CfgFSEdit",        "SerNumEdit",
+      "ProdEdit",        "MfgEdit",         "ActPort3Edit",     "ActPort2Edit",
+      "ActPort1Edit",    "ActPort0Edit",    "ActPort7Edit",     "ActPort6Edit",
+      "ActPort5Edit",    "ActPort4Edit",    "RemPort3Edit",     "RemPort2Edit",
+      "RemPort1Edit",    "RemPort0Edit",    "RemPort7Edit",     "RemPort6Edit",
+      "RemPort5Edit",    "RemPort4Edit",    "LangBtn"};
+  for (size_t i = 0; i + 1 < std::size(order); ++i)
+    EXPECT_EQ(W<QWidget>(order[i])->nextInFocusChain(), W<QWidget>(order[i + 1]))
+        << order[i] << " -> " << order[i + 1];
+  // The bottom row follows the grid.
+  EXPECT_EQ(W<QWidget>("FileReadBtn")->nextInFocusChain(), W<QWidget>("FileWriteBtn"));
+  EXPECT_EQ(W<QWidget>("DevWriteBtn")->nextInFocusChain(), W<QWidget>("InitDevBtn"));
+}
+
+TEST_F(ShellTest, LanguageDialogHasItsControls) {
+  TLangWndw dialog(FWindow.get());
+  EXPECT_EQ(dialog.objectName(), "LangWndw");
+  EXPECT_EQ(dialog.windowTitle(), "Select Languages");
+  EXPECT_EQ(dialog.size(), QSize(239, 238));
+  const std::pair<const char*, const char*> captions[] = {
+      {"RemBtn", "Remove"}, {"AddBtn", "Add"}, {"OKBtn", "OK"}, {"CancelBtn", "Cancel"}};
+  for (const auto& [name, caption] : captions)
+    EXPECT_EQ(dialog.findChild<QPushButton*>(name)->text(), caption);
+  EXPECT_EQ(dialog.findChild<QLabel*>("LangIDLbl")->text(), "Enter LANGID:");
+  EXPECT_EQ(dialog.findChild<QLabel*>("EnLangListLnl")->text(), "Supported LANGIDs");
+  EXPECT_EQ(dialog.findChild<QLineEdit*>("LangIDEdit")->maxLength(), 4);
+  EXPECT_TRUE(dialog.findChild<QPushButton*>("OKBtn")->isDefault());
+  EXPECT_EQ(dialog.findChild<QWidget*>("RemBtn")->nextInFocusChain(),
+            dialog.findChild<QWidget*>("AddBtn"));
+  QLineEdit* edit = dialog.findChild<QLineEdit*>("LangIDEdit");
+  QTest::keyClicks(edit, "04g0x9");
+  EXPECT_EQ(edit->text(), "0409");
+}
+
+TEST_F(ShellTest, ReadingAValidFileShowsItAndEnablesTheWriteCommands) {
+  const auto boxes = OpenBytes(HeaderImage(0xD3, {{1, 0x34}, {2, 0x12}}));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].kind, "open");
+  EXPECT_EQ(boxes[0].text, "ImportDlg");
+  EXPECT_TRUE(W<QWidget>("FileWriteBtn")->isEnabled());
+  EXPECT_TRUE(W<QWidget>("DevWriteBtn")->isEnabled());
+  EXPECT_TRUE(W<QWidget>("MainPageCtl")->isEnabled());
+  EXPECT_TRUE(W<QWidget>("ByteGrp")->isEnabled());
+  EXPECT_EQ(E("VIDEdit")->text(), "1234");
+  EXPECT_EQ(E("SigEdit")->text(), "D3");
+}
+
+TEST_F(ShellTest, FileDialogsOfferTheFourFiltersAndStartInConfigFiles) {
+  auto* open = FWindow->findChild<QFileDialog*>("ImportDlg");
+  auto* save = FWindow->findChild<QFileDialog*>("ExportDlg");
+  ASSERT_NE(open, nullptr);
+  ASSERT_NE(save, nullptr);
+  const QStringList filters = {"I2C EEPROM Image (*.iic)", "Binary EEPROM Image (*.bin)",
+                               "Any EEPROM Image (*.iic *.bin)", "Any File (*)"};
+  EXPECT_EQ(open->nameFilters(), filters);
+  EXPECT_EQ(save->nameFilters(), filters);
+  EXPECT_TRUE(save->defaultSuffix().isEmpty());
+  EXPECT_TRUE(save->testOption(QFileDialog::DontConfirmOverwrite));
+  // "Config_Files" is relative to the current folder.
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir(FDir.path()).mkpath("Config_Files"));
+  ASSERT_TRUE(QDir::setCurrent(FDir.path()));
+  Click("FileReadBtn", {TModalAnswerer::Cancel()});
+  QDir::setCurrent(previous);
+  EXPECT_EQ(open->directory().absolutePath(), QDir(FDir.path()).absoluteFilePath("Config_Files"));
+  EXPECT_EQ(open->fileMode(), QFileDialog::AnyFile);
+}
+
+TEST_F(ShellTest, CancellingTheOpenDialogChangesNothing) {
+  OpenBytes(HeaderImage(0xD0, {{1, 0xAA}}));
+  const TEEImage* before = FWindow->Image();
+  const auto boxes = Click("FileReadBtn", {TModalAnswerer::Cancel()});
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(FWindow->Image(), before);
+  EXPECT_EQ(E("VIDEdit")->text(), "00AA");
+  EXPECT_EQ(W<QTableWidget>("ByteList")->rowCount(), 7);
+}
+
+TEST_F(ShellTest, AnInvalidFileAfterAValidOneEmptiesTheViewsAndKeepsTheCommands) {
+  OpenBytes(HeaderImage(0xD4, {}));
+  const auto boxes = OpenFile(TempFile("missing.iic"));
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].text, "Configuration data read from file is invalid");
+  EXPECT_EQ(boxes[1].title, "Korvane Configuration Utility");
+  EXPECT_EQ(boxes[1].icon, QMessageBox::NoIcon);
+  ASSERT_NE(FWindow->Image(), nullptr);
+  EXPECT_FALSE(FWindow->Image()->IsValid());
+  EXPECT_EQ(W<QTableWidget>("ByteList")->rowCount(), 0);
+  EXPECT_TRUE(E("SigEdit")->text().isEmpty());
+  EXPECT_TRUE(W<QWidget>("FileWriteBtn")->isEnabled());
+  EXPECT_TRUE(W<QWidget>("MainPageCtl")->isEnabled());
+  // An image without bytes: leaving fields and the grid touches nothing and shows nothing.
+  Type("VIDEdit", "12");
+  EXPECT_TRUE(Leave("PIDEdit").empty());
+  W<QWidget>("ByteList")->setFocus();
+  EXPECT_TRUE(Leave("DevReadBtn").empty());
+  EXPECT_EQ(W<QTableWidget>("ByteList")->rowCount(), 0);
+  // Closing still asks.
+  const auto closing =
+      FBoxes.Run([this] { FWindow->close(); }, {TModalAnswerer::Button(QMessageBox::No)});
+  ASSERT_EQ(closing.size(), 1u);
+  EXPECT_EQ(closing[0].text, "Do you want to save the image?");
+}
+
+TEST_F(ShellTest, SavingWritesExactlyTheImageUnderTheNameGiven) {
+  OpenBytes(HeaderImage(0xD2, {{9, 0x42}}));
+  const QString target = TempFile("saved");
+  const auto boxes = Click("FileWriteBtn", {TModalAnswerer::File(target)});
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].kind, "save");
+  QFile file(target);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  ASSERT_EQ(bytes.size(), 13);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0xD2);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[9]), 0x42);
+  // Cancelling writes nothing and says nothing.
+  QFile::remove(target);
+  EXPECT_EQ(Click("FileWriteBtn", {TModalAnswerer::Cancel()}).size(), 1u);
+  EXPECT_FALSE(QFile::exists(target));
+}
+
+TEST_F(ShellTest, AFailedSaveIsReported) {
+  OpenBytes(HeaderImage(0xD0, {}));
+  const auto boxes = Click("FileWriteBtn", {TModalAnswerer::File(TempFile("no/such/folder/x"))});
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].text, "Unable to save configuration data to file");
+}
+
+TEST_F(ShellTest, ClosingAsksOnlyWithAnImageAndAlwaysCloses) {
+  EXPECT_TRUE(FBoxes.Run([this] { FWindow->close(); }).empty());
+  EXPECT_FALSE(FWindow->isVisible());
+
+  FWindow->show();
+  OpenBytes(HeaderImage(0xD0, {}));
+  const QString target = TempFile("on-close.iic");
+  const auto boxes =
+      FBoxes.Run([this] { FWindow->close(); },
+                 {TModalAnswerer::Button(QMessageBox::Yes), TModalAnswerer::File(target)});
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].title, "Confirm");
+  EXPECT_EQ(boxes[0].icon, QMessageBox::Question);
+  EXPECT_EQ(boxes[0].text, "Do you want to save the image?");
+  EXPECT_EQ(QFile(target).size(), 7);
+  EXPECT_FALSE(FWindow->isVisible());
+  EXPECT_EQ(FWindow->Image(), nullptr);
+}
+
+TEST(ExceptionDisplay, AppendsAFullStopAfterLettersAndDigitsOnly) {
+  const std::pair<QString, QString> cases[] = {
+      {"'0xG' is not a valid integer value", "'0xG' is not a valid integer value."},
+      {"ends in 7", "ends in 7."},
+      {"already.", "already."},
+      {"a comma,", "a comma,"},
+      {"", ""},
+  };
+  for (const auto& [message, shown] : cases)
+    EXPECT_EQ(TKorvaneApp::ExceptionText(message), shown);
+}
+
+} // namespace

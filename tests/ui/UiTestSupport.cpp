@@ -1,0 +1,176 @@
+#include "UiTestSupport.h"
+
+#include "Eeimage.h"
+#include "ExampleImages.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+
+TModalAnswerer::TAnswer TModalAnswerer::Button(QMessageBox::StandardButton button) {
+  return [button](QWidget* widget) {
+    auto* box = qobject_cast<QMessageBox*>(widget);
+    if (box != nullptr && box->button(button) != nullptr)
+      box->button(button)->click();
+    else
+      widget->close();
+  };
+}
+
+TModalAnswerer::TAnswer TModalAnswerer::File(const QString& path) {
+  return [path](QWidget* widget) {
+    auto* dialog = qobject_cast<QFileDialog*>(widget);
+    if (dialog == nullptr) {
+      widget->close();
+      return;
+    }
+    dialog->selectFile(path);
+    // selectFile leaves the name field alone while it has the focus: type the name as a user does.
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+      name->setText(path);
+    static_cast<QDialog*>(dialog)->accept(); // QFileDialog's own accept checks the name
+  };
+}
+
+TModalAnswerer::TAnswer TModalAnswerer::Cancel() {
+  return [](QWidget* widget) {
+    if (auto* dialog = qobject_cast<QDialog*>(widget))
+      dialog->reject();
+    else
+      widget->close();
+  };
+}
+
+std::vector<TSeenBox> TModalAnswerer::Run(const std::function<void()>& action,
+                                          std::deque<TAnswer> answers) {
+  FAnswers = std::move(answers);
+  FSeen.clear();
+  FTimer.setInterval(0);
+  QObject::connect(&FTimer, &QTimer::timeout, this, &TModalAnswerer::Poll, Qt::UniqueConnection);
+  FTimer.start();
+  action();
+  FTimer.stop();
+  EXPECT_TRUE(FAnswers.empty()) << FAnswers.size() << " answers left unused";
+  return FSeen;
+}
+
+void TModalAnswerer::Poll() {
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal == nullptr || modal->property("answered").toBool() || !modal->isVisible())
+    return;
+  modal->setProperty("answered", true);
+  TSeenBox seen;
+  if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+    seen.kind = QStringLiteral("message");
+    seen.text = box->text();
+    seen.icon = box->icon();
+  } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+    seen.kind = dialog->acceptMode() == QFileDialog::AcceptOpen ? QStringLiteral("open")
+                                                                : QStringLiteral("save");
+    seen.text = dialog->objectName();
+  } else {
+    seen.kind = QStringLiteral("other");
+  }
+  seen.title = modal->windowTitle();
+  FSeen.push_back(seen);
+  TAnswer answer = Cancel();
+  if (!FAnswers.empty()) {
+    answer = FAnswers.front();
+    FAnswers.pop_front();
+  } else if (qobject_cast<QMessageBox*>(modal) != nullptr) {
+    answer = Button(QMessageBox::Ok);
+  }
+  QPointer<QWidget> guard(modal);
+  answer(modal);
+  // Dialogs that live on (the window's file dialogs) are answered afresh at their next opening.
+  if (guard != nullptr && !guard->isVisible())
+    guard->setProperty("answered", false);
+}
+
+std::vector<QString> Texts(const std::vector<TSeenBox>& boxes) {
+  std::vector<QString> texts;
+  for (const TSeenBox& box : boxes)
+    texts.push_back(box.text);
+  return texts;
+}
+
+std::vector<uint8_t> HeaderImage(uint8_t signature,
+                                 std::initializer_list<std::pair<int, uint8_t>> bytes) {
+  std::vector<uint8_t> image(24, 0);
+  image[0] = signature;
+  for (const auto& [offset, value] : bytes)
+    image[static_cast<size_t>(offset)] = value;
+  return image;
+}
+
+void TWindowTest::SetUp() {
+  ASSERT_TRUE(FDir.isValid());
+  FEeprom = FDir.filePath(QStringLiteral("eeprom.bin")).toStdString();
+  ASSERT_EQ(CreateExampleEeprom(FEeprom), TEepromResult::Created);
+  std::string error;
+  ASSERT_TRUE(FDriver.AddHub(FEeprom, error)) << error;
+  FHubPath = TSimulatedHubDriver::PathOf(FEeprom);
+  FWindow = std::make_unique<TMainWindow>(FDriver);
+  FWindow->SetTerminate([this] { ++FTerminations; });
+  FWindow->show();
+  QApplication::setActiveWindow(FWindow.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(FWindow.get()));
+}
+
+void TWindowTest::TearDown() {
+  FWindow.reset();
+}
+
+QLineEdit* TWindowTest::E(const char* name) const {
+  return W<QLineEdit>(name);
+}
+
+std::vector<TSeenBox> TWindowTest::OpenFile(const QString& path) {
+  return Click("FileReadBtn", {TModalAnswerer::File(path)});
+}
+
+std::vector<TSeenBox> TWindowTest::OpenBytes(const std::vector<uint8_t>& bytes) {
+  static int counter = 0;
+  const QString path = TempFile(QStringLiteral("image%1.bin").arg(++counter));
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+  file.close();
+  return OpenFile(path);
+}
+
+std::vector<TSeenBox> TWindowTest::Click(const char* button,
+                                         std::deque<TModalAnswerer::TAnswer> answers) {
+  QPushButton* target = W<QPushButton>(button);
+  return FBoxes.Run([target] { QTest::mouseClick(target, Qt::LeftButton); }, std::move(answers));
+}
+
+void TWindowTest::Type(const char* edit, const QString& text) {
+  QLineEdit* target = E(edit);
+  target->setFocus(Qt::OtherFocusReason);
+  target->selectAll();
+  QTest::keyClicks(target, text);
+}
+
+std::vector<TSeenBox> TWindowTest::Leave(const char* to) {
+  QWidget* target = W<QWidget>(to);
+  return FBoxes.Run([target] { target->setFocus(Qt::TabFocusReason); });
+}
+
+std::vector<uint8_t> TWindowTest::ImageBytes(int count) const {
+  std::vector<uint8_t> bytes;
+  const TEEImage* image = FWindow->Image();
+  for (int i = 0; image != nullptr && i < count; ++i)
+    bytes.push_back(image->GetByte(i));
+  return bytes;
+}
+
+std::vector<uint8_t> TWindowTest::EepromBytes() const {
+  std::vector<uint8_t> bytes;
+  FDriver.Contents(FHubPath, bytes);
+  return bytes;
+}

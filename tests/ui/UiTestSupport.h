@@ -1,0 +1,95 @@
+#pragma once
+
+#include "Mainwndw.h"
+#include "SimulatedHub.h"
+
+#include <QMessageBox>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+class QLineEdit;
+
+// Readable QString values in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+
+// A modal window that appeared while an action ran, as the user saw it.
+struct TSeenBox {
+  QString kind; // "message", "open", "save", "other"
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+// Answers the modal windows that an action opens, in order: a message box by one of its buttons,
+// a file dialog with a file name or by cancelling. Modal windows left without an answer are
+// closed with OK, or cancelled.
+class TModalAnswerer : public QObject {
+public:
+  using TAnswer = std::function<void(QWidget*)>;
+  static TAnswer Button(QMessageBox::StandardButton button);
+  static TAnswer File(const QString& path);
+  static TAnswer Cancel();
+
+  std::vector<TSeenBox> Run(const std::function<void()>& action, std::deque<TAnswer> answers = {});
+
+private:
+  void Poll();
+
+  QTimer FTimer;
+  std::deque<TAnswer> FAnswers;
+  std::vector<TSeenBox> FSeen;
+};
+
+// The texts of the boxes, in order, for comparing with one EXPECT.
+std::vector<QString> Texts(const std::vector<TSeenBox>& boxes);
+
+// A shown, active main window on a simulated hub whose EEPROM file lives in a temporary folder
+// and starts as the example 0xD4 image.
+class TWindowTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  template <class T> T* W(const char* name) const {
+    T* widget = FWindow->findChild<T*>(QString::fromLatin1(name));
+    if (widget == nullptr)
+      ADD_FAILURE() << "no control " << name;
+    return widget;
+  }
+  QLineEdit* E(const char* name) const;
+
+  QString TempFile(const QString& name) const { return FDir.filePath(name); }
+  // Writes `bytes` to a file and reads it through "Read From File...".
+  std::vector<TSeenBox> OpenBytes(const std::vector<uint8_t>& bytes);
+  std::vector<TSeenBox> OpenFile(const QString& path);
+  std::vector<TSeenBox> Click(const char* button, std::deque<TModalAnswerer::TAnswer> answers = {});
+  // Types into an edit as the user does: focus, then key presses.
+  void Type(const char* edit, const QString& text);
+  // Moves the focus to another control of the window (runs the exit handler of the focused one).
+  std::vector<TSeenBox> Leave(const char* to = "DevReadBtn");
+  std::vector<uint8_t> ImageBytes(int count) const;
+  std::vector<uint8_t> EepromBytes() const;
+
+  QTemporaryDir FDir;
+  std::string FEeprom;
+  std::string FHubPath;
+  TSimulatedHubDriver FDriver;
+  std::unique_ptr<TMainWindow> FWindow;
+  TModalAnswerer FBoxes;
+  int FTerminations = 0;
+};
+
+// Image bytes with the given signature and header; the rest zero.
+std::vector<uint8_t> HeaderImage(uint8_t signature,
+                                 std::initializer_list<std::pair<int, uint8_t>> bytes);
