@@ -192,10 +192,9 @@ int TCliDeviceCommands::UdevRule(TCliContext& context, const std::vector<std::st
     throw TCliError(cliexit::kUsage, "no hub is bound: name one with --vidpid VID:PID or in " +
                                          TUsbBinding::SystemFilePath());
   }
-  context.out << "# korvane: tag the bound hubs, then give the logged-in user access to them\n"
-              << TUsbBinding::UdevRules(bound.Ids())
-              << "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", TAG==\"korvane\", "
-                 "TAG+=\"uaccess\"\n";
+  // Only the tagging layer: 71-korvane-uaccess.rules grants access to whatever is tagged.
+  context.out << "# Korvane: tag the hubs it may talk to (the IDs bound on this machine).\n"
+              << TUsbBinding::UdevRules(bound.Ids());
   return cliexit::kOk;
 }
 

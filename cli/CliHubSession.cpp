@@ -25,8 +25,9 @@ bool TCliHubSession::Simulated() const {
 }
 
 std::string TCliHubSession::AccessFix() {
-  return "to let your user reach bound hubs, install the udev rule and replug the hub:\n"
+  return "to let your user reach bound hubs, install the udev rules and replug the hub:\n"
          "  korvane-cli udev-rule | sudo tee /etc/udev/rules.d/70-korvane.rules\n"
+         "  sudo install -m 644 packaging/udev/71-korvane-uaccess.rules /etc/udev/rules.d/\n"
          "  sudo udevadm control --reload-rules && sudo udevadm trigger";
 }
 
