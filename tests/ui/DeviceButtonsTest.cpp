@@ -1,0 +1,136 @@
+// "Read from EEPROM", "Write to EEPROM" and "Erase EEPROM" over the simulated hub: every outcome's
+// messages, and what each command leaves of the image and the display.
+#include "Eeimage.h"
+#include "ExampleImages.h"
+#include "UiTestSupport.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTableWidget>
+
+#include <fstream>
+
+namespace {
+
+class DeviceButtonsTest : public TWindowTest {
+protected:
+  // Puts another hub with these EEPROM contents in place of the first one, which is unplugged.
+  void UseHubHolding(std::vector<uint8_t> bytes) {
+    bytes.resize(512, 0xFF);
+    const std::string file = TempFile("second-eeprom.bin").toStdString();
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 512);
+    std::string error;
+    ASSERT_TRUE(FDriver.AddHub(file, error)) << error;
+    Unplug();
+    FHubPath = TSimulatedHubDriver::PathOf(file);
+  }
+  void Unplug() {
+    TSimulatedHubDriver::TFaults faults;
+    faults.FGone = true;
+    ASSERT_TRUE(FDriver.SetFaults(FHubPath, faults));
+  }
+  int Rows() const { return W<QTableWidget>("ByteList")->rowCount(); }
+};
+
+TEST_F(DeviceButtonsTest, ReadShowsTheExampleImage) {
+  EXPECT_TRUE(Click("DevReadBtn").empty());
+  ASSERT_NE(FWindow->Image(), nullptr);
+  const auto example = MakeExampleD4();
+  EXPECT_EQ(FWindow->Image()->GetLength(), example->GetLength());
+  EXPECT_EQ(Rows(), static_cast<int>(example->GetLength()));
+  EXPECT_EQ(E("SigEdit")->text(), "D4");
+  EXPECT_TRUE(W<QWidget>("DevWriteBtn")->isEnabled());
+  EXPECT_TRUE(W<QWidget>("FileWriteBtn")->isEnabled());
+  EXPECT_EQ(FDriver.OpenHandleCount(), 0u);
+}
+
+TEST_F(DeviceButtonsTest, WithoutAHubEachCommandSaysOnlyCouldNotOpen) {
+  Click("DevReadBtn");
+  const TEEImage* shown = FWindow->Image();
+  Unplug();
+  for (const char* button : {"DevReadBtn", "DevWriteBtn", "InitDevBtn"}) {
+    SCOPED_TRACE(button);
+    const auto boxes = Click(button);
+    ASSERT_EQ(boxes.size(), 1u); // the erase asks nothing without a hub
+    EXPECT_EQ(boxes[0].text, "Couldn't open device");
+    EXPECT_EQ(boxes[0].title, "Korvane Configuration Utility");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::NoIcon);
+  }
+  EXPECT_EQ(FWindow->Image(), shown);
+  EXPECT_EQ(E("SigEdit")->text(), "D4");
+  EXPECT_TRUE(W<QWidget>("FileWriteBtn")->isEnabled());
+}
+
+TEST_F(DeviceButtonsTest, FailedTransfersAreReportedAndChangeNothing) {
+  Click("DevReadBtn");
+  const TEEImage* shown = FWindow->Image();
+  const std::vector<uint8_t> before = EepromBytes();
+  TSimulatedHubDriver::TFaults faults;
+  faults.FIoControlFails = true;
+  ASSERT_TRUE(FDriver.SetFaults(FHubPath, faults));
+  EXPECT_EQ(Texts(Click("DevReadBtn")),
+            std::vector<QString>{"Couldn't read configuration data from device"});
+  EXPECT_EQ(Texts(Click("DevWriteBtn")),
+            std::vector<QString>{"Couldn't write configuration data to device"});
+  EXPECT_EQ(Texts(Click("InitDevBtn", {TModalAnswerer::Button(QMessageBox::Yes)})),
+            (std::vector<QString>{"Are you sure you want to erase the device EEPROM?",
+                                  "Couldn't erase device EEPROM"}));
+  EXPECT_EQ(FWindow->Image(), shown);
+  EXPECT_EQ(EepromBytes(), before);
+  EXPECT_EQ(FDriver.OpenHandleCount(), 0u);
+}
+
+TEST_F(DeviceButtonsTest, AnErasedEepromReadsAsInvalidAndEmptiesTheViews) {
+  Click("DevReadBtn");
+  EXPECT_EQ(Texts(Click("InitDevBtn", {TModalAnswerer::Button(QMessageBox::Yes)})),
+            (std::vector<QString>{"Are you sure you want to erase the device EEPROM?",
+                                  "Successfully erased device EEPROM"}));
+  EXPECT_EQ(EepromBytes().at(0), 0xFF);
+  // The erase leaves the image and the display alone.
+  EXPECT_EQ(E("SigEdit")->text(), "D4");
+  EXPECT_EQ(Texts(Click("DevReadBtn")),
+            std::vector<QString>{"Configuration data read from device is invalid"});
+  ASSERT_NE(FWindow->Image(), nullptr);
+  EXPECT_FALSE(FWindow->Image()->IsValid());
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_TRUE(E("SigEdit")->text().isEmpty());
+  EXPECT_TRUE(W<QWidget>("DevWriteBtn")->isEnabled());
+}
+
+TEST_F(DeviceButtonsTest, DecliningTheEraseSendsNothing) {
+  const std::vector<uint8_t> before = EepromBytes();
+  const uint32_t requests = FDriver.RequestCount(FHubPath);
+  const auto boxes = Click("InitDevBtn", {TModalAnswerer::Button(QMessageBox::No)});
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].title, "Confirm");
+  EXPECT_EQ(boxes[0].icon, QMessageBox::Question);
+  EXPECT_EQ(FDriver.RequestCount(FHubPath), requests);
+  EXPECT_EQ(EepromBytes(), before);
+  EXPECT_EQ(FDriver.OpenHandleCount(), 0u);
+}
+
+TEST_F(DeviceButtonsTest, WriteSendsExactlyTheImagesLength) {
+  UseHubHolding(std::vector<uint8_t>(512, 0xEE));
+  OpenBytes(HeaderImage(0xD0, {{1, 0x11}, {6, 0x66}}));
+  EXPECT_EQ(Texts(Click("DevWriteBtn")),
+            std::vector<QString>{"Successfully wrote configuration data to device"});
+  const std::vector<uint8_t> eeprom = EepromBytes();
+  ASSERT_EQ(eeprom.size(), 512u);
+  EXPECT_EQ(eeprom[0], 0xD0);
+  EXPECT_EQ(eeprom[1], 0x11);
+  EXPECT_EQ(eeprom[6], 0x66);
+  EXPECT_EQ(eeprom[7], 0xEE); // nothing past the 7-byte image
+  EXPECT_EQ(E("SigEdit")->text(), "D0");
+}
+
+TEST_F(DeviceButtonsTest, APendingFieldEditIsStoredBeforeTheWriteSendsTheImage) {
+  Click("DevReadBtn");
+  Type("PIDEdit", "BEEF");
+  const auto boxes = Click("DevWriteBtn");
+  ASSERT_EQ(boxes.size(), 1u);
+  const std::vector<uint8_t> eeprom = EepromBytes();
+  EXPECT_EQ(eeprom[3], 0xEF);
+  EXPECT_EQ(eeprom[4], 0xBE);
+}
+
+} // namespace
