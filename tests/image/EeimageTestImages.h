@@ -35,11 +35,11 @@ inline TBytes Descriptor(const std::string& text) {
 
 inline const TBytes kPlaceholder{4, 3, 0x20, 0};
 
-inline void PutBytes(TBytes& bytes, uint32_t at, const TBytes& part) {
-  if (bytes.size() < at + part.size()) {
-    bytes.resize(at + part.size(), 0);
+inline void PutBytes(TBytes& bytes, uint32_t at, const TBytes& piece) {
+  if (bytes.size() < at + piece.size()) {
+    bytes.resize(at + piece.size(), 0);
   }
-  std::copy(part.begin(), part.end(), bytes.begin() + at);
+  std::copy(piece.begin(), piece.end(), bytes.begin() + at);
 }
 
 inline int Bits(uint8_t mask) {
