@@ -149,14 +149,26 @@ std::vector<TSeenBox> TWindowTest::Click(const char* button,
   return FBoxes.Run([target] { QTest::mouseClick(target, Qt::LeftButton); }, std::move(answers));
 }
 
+void TWindowTest::Activate() {
+  // A closed dialog gives the activation back asynchronously; focus events need an active window.
+  if (QApplication::activeWindow() != FWindow.get()) {
+    QApplication::setActiveWindow(FWindow.get());
+    EXPECT_TRUE(QTest::qWaitForWindowActive(FWindow.get()));
+  }
+}
+
 void TWindowTest::Type(const char* edit, const QString& text) {
+  Activate();
   QLineEdit* target = E(edit);
-  target->setFocus(Qt::OtherFocusReason);
+  // Moving the focus runs the exit handler of the control that had it: answer what it shows.
+  const auto boxes = FBoxes.Run([target] { target->setFocus(Qt::OtherFocusReason); });
+  EXPECT_TRUE(boxes.empty()) << "unexpected message: " << boxes.front().text.toStdString();
   target->selectAll();
   QTest::keyClicks(target, text);
 }
 
 std::vector<TSeenBox> TWindowTest::Leave(const char* to) {
+  Activate();
   QWidget* target = W<QWidget>(to);
   return FBoxes.Run([target] { target->setFocus(Qt::TabFocusReason); });
 }

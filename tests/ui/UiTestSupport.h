@@ -74,6 +74,7 @@ protected:
   std::vector<TSeenBox> OpenBytes(const std::vector<uint8_t>& bytes);
   std::vector<TSeenBox> OpenFile(const QString& path);
   std::vector<TSeenBox> Click(const char* button, std::deque<TModalAnswerer::TAnswer> answers = {});
+  void Activate();
   // Types into an edit as the user does: focus, then key presses.
   void Type(const char* edit, const QString& text);
   // Moves the focus to another control of the window (runs the exit handler of the focused one).

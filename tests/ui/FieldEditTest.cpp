@@ -1,0 +1,250 @@
+// Showing header fields and storing edits of them: exit handlers, key filters, groups, the shared
+// ports byte of 0xD2 and conversion failures through the exception display.
+#include "Eeimage.h"
+#include "ExampleImages.h"
+#include "UiTestSupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTest>
+
+namespace {
+
+class FieldEditTest : public TWindowTest {
+protected:
+  uint8_t Byte(int offset) const { return FWindow->Image()->GetByte(offset); }
+  QString Row(int row) const { return W<QTableWidget>("ByteList")->item(row, 1)->text(); }
+  void Paste(const char* edit, const QString& text) {
+    Activate();
+    QLineEdit* target = E(edit);
+    target->setFocus();
+    target->selectAll();
+    target->insert(text); // as the edit's own paste command does: no key filter, modified set
+  }
+};
+
+TEST_F(FieldEditTest, DisplayEncodings) {
+  OpenBytes(HeaderImage(0xD4, {{1, 0x34}, {2, 0x12}, {6, 0x0A}, {7, 0x5A}, {21, 0x00}}));
+  EXPECT_EQ(E("VIDEdit")->text(), "1234");
+  EXPECT_EQ(E("DevRevEdit")->text(), "0A");
+  EXPECT_EQ(E("EnPortEdit")->text(), "5");
+  EXPECT_EQ(E("DisPortEdit")->text(), "A");
+  OpenBytes(HeaderImage(0xD2, {{8, 0xA5}}));
+  const char* const active[] = {"ActPort3Edit", "ActPort2Edit", "ActPort1Edit", "ActPort0Edit"};
+  const char* const removable[] = {"RemPort3Edit", "RemPort2Edit", "RemPort1Edit", "RemPort0Edit"};
+  const char* const expectActive[] = {"1", "0", "1", "0"};
+  const char* const expectRemovable[] = {"0", "1", "0", "1"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(E(active[i])->text(), expectActive[i]);
+    EXPECT_EQ(E(removable[i])->text(), expectRemovable[i]);
+  }
+  EXPECT_EQ(E("ActPort7Edit")->text(), "0");
+  EXPECT_EQ(E("RemPort4Edit")->text(), "0");
+}
+
+TEST_F(FieldEditTest, A0xD0ImageShowsZerosBeyondItsHeaderAndNoLanguages) {
+  OpenBytes({0xD0, 1, 2, 3, 4, 5, 6});
+  EXPECT_EQ(E("MaxPwrHSEdit")->text(), "00");
+  EXPECT_EQ(E("NumLangsEdit")->text(), "00");
+  EXPECT_EQ(W<QComboBox>("LangIDBox")->count(), 0);
+  EXPECT_EQ(W<QTableWidget>("ByteList")->rowCount(), 7);
+}
+
+TEST_F(FieldEditTest, SingleByteFieldsStoreAtTheirOffsetPerKind) {
+  struct TCase {
+    uint8_t signature;
+    const char* edit;
+    int offset;
+  };
+  const TCase cases[] = {
+      {0xD4, "MaxPwrFSEdit", 8},     {0xD2, "MaxPwrFSEdit", 9},      {0xD2, "CtlrPwrFSBPEdit", 10},
+      {0xD3, "CtlrPwrFSBPEdit", 12}, {0xD2, "PwrOnTimeEdit", 11},    {0xD3, "PwrOnTimeEdit", 16},
+      {0xD3, "ResIntCtlEdit", 10},   {0xD3, "WriteProtectEdit", 19}, {0xD4, "DevRevEdit", 6},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.edit);
+    OpenBytes(HeaderImage(test.signature, {}));
+    Type(test.edit, "5");
+    EXPECT_TRUE(Leave().empty());
+    EXPECT_EQ(Byte(test.offset), 0x05);
+    EXPECT_EQ(E(test.edit)->text(), "05");
+    EXPECT_EQ(Row(test.offset), "05");
+    EXPECT_FALSE(E(test.edit)->isModified());
+  }
+}
+
+TEST_F(FieldEditTest, VidIsStoredLittleEndianAndCompleted) {
+  OpenBytes(HeaderImage(0xD4, {{1, 0x34}, {2, 0x12}}));
+  Type("VIDEdit", "1");
+  Leave();
+  EXPECT_EQ(Byte(1), 0x01);
+  EXPECT_EQ(Byte(2), 0x00);
+  EXPECT_EQ(E("VIDEdit")->text(), "0001");
+  Type("VIDEdit", "abcd");
+  EXPECT_EQ(E("VIDEdit")->text(), "ABCD");
+  Leave();
+  EXPECT_EQ(Byte(1), 0xCD);
+  EXPECT_EQ(Byte(2), 0xAB);
+  EXPECT_EQ(Row(1), "CD");
+  EXPECT_EQ(Row(2), "AB");
+}
+
+TEST_F(FieldEditTest, LeavingWithoutTypingStoresNothing) {
+  OpenBytes(HeaderImage(0xD4, {{1, 0x34}}));
+  W<QTableWidget>("ByteList")->item(1, 1)->setText("99"); // a grid edit not yet taken back
+  Activate();
+  E("VIDEdit")->setFocus();
+  Leave();
+  EXPECT_EQ(Byte(1), 0x34);
+  EXPECT_EQ(Row(1), "99"); // the header rows were not rewritten
+}
+
+TEST_F(FieldEditTest, FiltersDiscardWhatIsNotADigit) {
+  OpenBytes(HeaderImage(0xD4, {{1, 0x34}, {2, 0x12}}));
+  Activate();
+  QLineEdit* vid = E("VIDEdit");
+  vid->setFocus();
+  vid->end(false);
+  for (const char key : {'g', 'x', ' '})
+    QTest::keyClick(vid, key);
+  QTest::keyClick(vid, Qt::Key_Return);
+  QTest::keyClick(vid, Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(vid, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(vid->text(), "1234");
+  EXPECT_FALSE(vid->isModified());
+  QTest::keyClick(vid, Qt::Key_Backspace);
+  EXPECT_EQ(vid->text(), "123");
+  QLineEdit* bit = E("GangPwrdEdit");
+  bit->setFocus();
+  bit->selectAll();
+  QTest::keyClicks(bit, "2a1");
+  EXPECT_EQ(bit->text(), "1");
+}
+
+TEST_F(FieldEditTest, OverCurrentTimersCombineBothNibbles) {
+  OpenBytes(HeaderImage(0xD4, {}));
+  Type("EnPortEdit", "A");
+  Type("DisPortEdit", "3"); // moving between the two runs the handler as well
+  Leave();
+  EXPECT_EQ(Byte(7), 0xA3);
+  EXPECT_EQ(E("EnPortEdit")->text(), "A");
+  EXPECT_EQ(E("DisPortEdit")->text(), "3");
+}
+
+TEST_F(FieldEditTest, SharedPortsByteOf0xD2KeepsTheOtherNibble) {
+  OpenBytes(HeaderImage(0xD2, {{8, 0x05}}));
+  const std::pair<const char*, const char*> active[] = {
+      {"ActPort3Edit", "1"}, {"ActPort2Edit", "0"}, {"ActPort1Edit", "0"}, {"ActPort0Edit", "1"}};
+  for (const auto& [edit, digit] : active)
+    Type(edit, digit);
+  Leave();
+  EXPECT_EQ(Byte(8), 0x95);
+  const std::pair<const char*, const char*> removable[] = {
+      {"RemPort3Edit", "0"}, {"RemPort2Edit", "1"}, {"RemPort1Edit", "1"}, {"RemPort0Edit", "0"}};
+  for (const auto& [edit, digit] : removable)
+    Type(edit, digit);
+  Leave();
+  EXPECT_EQ(Byte(8), 0x96);
+  EXPECT_EQ(Row(8), "96");
+}
+
+TEST_F(FieldEditTest, BitGroupsWriteBackReservedBitsAsShown) {
+  OpenBytes(HeaderImage(0xD3, {{17, 0x09}, {18, 0x00}}));
+  Type("IllegalDescEdit", "1");
+  Leave();
+  EXPECT_EQ(Byte(17), 0x89);
+  Type("OCMode2Edit", "1");
+  Leave();
+  EXPECT_EQ(Byte(18), 0x01);
+}
+
+TEST_F(FieldEditTest, AnEmptyBitEditBlocksItsGroupUntilItHoldsADigit) {
+  OpenBytes(HeaderImage(0xD4, {{18, 0x00}}));
+  Type("GreenLEDPolEdit", "");
+  QLineEdit* green = E("GreenLEDPolEdit");
+  QTest::keyClick(green, Qt::Key_Backspace);
+  ASSERT_TRUE(green->isModified());
+  const auto boxes = Leave("SelfPwrEdit");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "'0x' is not a valid integer value.");
+  EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(boxes[0].title, "Korvane Configuration Utility");
+  EXPECT_EQ(Byte(18), 0x00);
+  EXPECT_TRUE(green->text().isEmpty());
+  // Any exit of any edit of the group reports it again, and still stores nothing.
+  EXPECT_EQ(Texts(Leave("OCPolEdit")), std::vector<QString>{"'0x' is not a valid integer value."});
+  EXPECT_EQ(Byte(18), 0x00);
+  Activate();
+  EXPECT_EQ(FBoxes.Run([green] { green->setFocus(); }).size(), 1u);
+  QTest::keyClicks(green, "1");
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(Byte(18), 0x40);
+}
+
+TEST_F(FieldEditTest, PastedTextThatDoesNotConvertIsRefusedAndStoresNothing) {
+  OpenBytes(HeaderImage(0xD4, {{9, 0x11}, {17, 0x00}}));
+  Paste("MaxPwrHSEdit", "G1");
+  auto boxes = Leave();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "'0xG1' is not a valid integer value.");
+  EXPECT_EQ(Byte(9), 0x11);
+  EXPECT_EQ(E("MaxPwrHSEdit")->text(), "G1");
+  // A bit edit holding a digit other than 0 or 1 is refused the same way.
+  Paste("FSOnlyEdit", "7");
+  boxes = Leave();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "'0x7' is not a valid integer value.");
+  EXPECT_EQ(Byte(17), 0x00);
+}
+
+TEST_F(FieldEditTest, SupportedStringsGoThroughTheStringTable) {
+  OpenFile([this] {
+    const QString file = TempFile("example.bin");
+    MakeExampleD4()->SaveToFile(file.toStdString());
+    return file;
+  }());
+  const uint32_t before = FWindow->Image()->GetLength();
+  Type("SerNumEdit", "0");
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(Byte(21) & 0x04, 0);
+  EXPECT_LT(FWindow->Image()->GetLength(), before);
+  EXPECT_EQ(W<QTableWidget>("ByteList")->rowCount(),
+            static_cast<int>(FWindow->Image()->GetLength()));
+  EXPECT_EQ(E("SerNumEdit")->text(), "0");
+}
+
+TEST_F(FieldEditTest, A0xD3ImageStoresLanguagesAndMaskLikeHeaderBytes) {
+  OpenBytes(HeaderImage(0xD3, {{20, 0x00}, {21, 0x00}}));
+  Type("NumLangsEdit", "3");
+  Leave();
+  EXPECT_EQ(Byte(20), 0x03);
+  Type("ProdEdit", "1");
+  Leave();
+  EXPECT_EQ(Byte(21), 0x02);
+  EXPECT_EQ(Row(21), "02");
+}
+
+TEST_F(FieldEditTest, LanguageListKeepsTheSelectionWhileItFits) {
+  std::vector<uint8_t> image = HeaderImage(0xD3, {{20, 3}});
+  image.insert(image.end(), {0x09, 0x04, 0x07, 0x04, 0x0C, 0x04});
+  OpenBytes(image);
+  auto* box = W<QComboBox>("LangIDBox");
+  ASSERT_EQ(box->count(), 3);
+  EXPECT_EQ(box->itemText(2), "0x040C");
+  box->setCurrentIndex(1);
+  OpenBytes(image);
+  EXPECT_EQ(box->currentIndex(), 1);
+  image[20] = 1;
+  OpenBytes(image);
+  EXPECT_EQ(box->count(), 1);
+  EXPECT_EQ(box->currentIndex(), 0);
+}
+
+TEST_F(FieldEditTest, ALanguageCountBeyondTheBufferListsOnlyWhatIsInside) {
+  OpenBytes(HeaderImage(0xD3, {{20, 0xFF}}));
+  EXPECT_EQ(W<QComboBox>("LangIDBox")->count(), 244);
+  EXPECT_EQ(E("NumLangsEdit")->text(), "FF");
+}
+
+} // namespace
