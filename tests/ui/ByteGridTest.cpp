@@ -1,0 +1,139 @@
+// The raw data grid: filling it, editing values in place, taking it back when the focus leaves.
+#include "ByteGrid.h"
+#include "Eeimage.h"
+#include "UiTestSupport.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTest>
+
+namespace {
+
+class ByteGridTest : public TWindowTest {
+protected:
+  TByteGrid* Grid() const { return W<TByteGrid>("ByteList"); }
+  uint8_t Byte(int offset) const { return FWindow->Image()->GetByte(offset); }
+  // Makes a value cell current (the editor opens on it) and returns the editor.
+  QLineEdit* EditCell(int row) {
+    Activate();
+    Grid()->setFocus();
+    Grid()->setCurrentCell(row, 1);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    EXPECT_NE(editor, nullptr) << "no editor on row " << row;
+    return editor;
+  }
+  void TypeInCell(int row, const QString& keys) {
+    QLineEdit* editor = EditCell(row);
+    if (editor != nullptr)
+      QTest::keyClicks(editor, keys);
+  }
+};
+
+TEST_F(ByteGridTest, KeysAreHexadecimalWithAtLeastTwoDigits) {
+  EXPECT_EQ(TByteGrid::KeyText(0), "00");
+  EXPECT_EQ(TByteGrid::KeyText(0x17), "17");
+  EXPECT_EQ(TByteGrid::KeyText(0xFF), "FF");
+  EXPECT_EQ(TByteGrid::KeyText(0x12B), "12B");
+  OpenBytes({0xD0, 0xAB, 0, 0, 0, 0, 0x0C});
+  ASSERT_EQ(Grid()->rowCount(), 7);
+  EXPECT_EQ(Grid()->horizontalHeaderItem(0)->text(), "Address ");
+  EXPECT_EQ(Grid()->horizontalHeaderItem(1)->text(), "Byte");
+  EXPECT_EQ(Grid()->item(6, 0)->text(), "06");
+  EXPECT_EQ(Grid()->item(1, 1)->text(), "AB");
+  EXPECT_EQ(Grid()->item(6, 1)->text(), "0C");
+  EXPECT_FALSE(Grid()->item(0, 0)->flags() & Qt::ItemIsEditable);
+  EXPECT_FALSE(Grid()->item(0, 0)->flags() & Qt::ItemIsSelectable);
+}
+
+TEST_F(ByteGridTest, TypedValueIsStoredWhenTheFocusLeavesTheGrid) {
+  OpenBytes(HeaderImage(0xD4, {}));
+  QLineEdit* editor = EditCell(3);
+  ASSERT_NE(editor, nullptr);
+  QTest::keyClicks(editor, "g ,");
+  EXPECT_EQ(editor->text(), "00");
+  editor->selectAll();
+  QTest::keyClicks(editor, "ab");
+  EXPECT_EQ(editor->text(), "AB");
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(Byte(3), 0xAB);
+  EXPECT_EQ(E("PIDEdit")->text(), "00AB");
+  EXPECT_EQ(Grid()->item(3, 1)->text(), "AB");
+}
+
+TEST_F(ByteGridTest, AnInvalidEntryIsRefusedAndEveryEditOfTheVisitDropped) {
+  OpenBytes(HeaderImage(0xD4, {{1, 0x11}}));
+  TypeInCell(1, "22");
+  TypeInCell(0, "00");
+  const auto boxes = Leave();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Configuration data entered is invalid");
+  EXPECT_EQ(boxes[0].icon, QMessageBox::NoIcon);
+  EXPECT_EQ(Byte(0), 0xD4);
+  EXPECT_EQ(Byte(1), 0x11);
+  EXPECT_EQ(Grid()->item(0, 1)->text(), "D4");
+  EXPECT_EQ(Grid()->item(1, 1)->text(), "11");
+}
+
+TEST_F(ByteGridTest, ChangingTheSignatureChangesTheKindAndLength) {
+  OpenBytes({0xD0, 1, 2, 3, 4, 5, 6});
+  TypeInCell(0, "D4");
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(Grid()->rowCount(), 24);
+  EXPECT_EQ(E("SigEdit")->text(), "D4");
+  EXPECT_EQ(E("VIDEdit")->text(), "0201");
+  TypeInCell(0, "D0");
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(Grid()->rowCount(), 7);
+}
+
+TEST_F(ByteGridTest, ADeletedRowBlocksTheReadBackAndHeaderEditsAppendIt) {
+  OpenBytes(HeaderImage(0xD3, {{5, 0x55}}));
+  QLineEdit* editor = EditCell(5);
+  ASSERT_NE(editor, nullptr);
+  QTest::keyClick(editor, Qt::Key_Delete, Qt::ControlModifier);
+  EXPECT_EQ(Grid()->rowCount(), 23);
+  EXPECT_EQ(Grid()->FindRow("05"), -1);
+  const auto boxes = Leave();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "'0x' is not a valid integer value.");
+  EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(Grid()->rowCount(), 23); // not rebuilt
+  EXPECT_EQ(Byte(5), 0x55);
+  // A header field edit puts the missing row back at the end.
+  Type("VIDEdit", "1");
+  Leave("PIDEdit");
+  EXPECT_EQ(Grid()->rowCount(), 24);
+  EXPECT_EQ(Grid()->FindRow("05"), 23);
+  EXPECT_EQ(Grid()->item(23, 1)->text(), "55");
+  EXPECT_FALSE(Grid()->IsMasked(23));
+}
+
+TEST_F(ByteGridTest, AnIncompleteValueIsRefusedAndEscapeAbandonsIt) {
+  OpenBytes(HeaderImage(0xD4, {{2, 0x12}}));
+  QLineEdit* editor = EditCell(2);
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, "7");
+  EXPECT_FALSE(editor->hasAcceptableInput());
+  const auto boxes = FBoxes.Run([editor] { QTest::keyClick(editor, Qt::Key_Return); });
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Invalid input value.  Use escape key to abandon changes.");
+  EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+  Activate();
+  QTest::keyClick(editor, Qt::Key_Escape);
+  EXPECT_EQ(Grid()->item(2, 1)->text(), "12");
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(Byte(2), 0x12);
+}
+
+TEST_F(ByteGridTest, HeaderRowsFollowFieldEditsAndStringRowsStay) {
+  OpenBytes(HeaderImage(0xD2, {}));
+  EXPECT_EQ(Grid()->rowCount(), 13);
+  Type("MaxPwrFSEdit", "7F");
+  Leave();
+  EXPECT_EQ(Grid()->item(9, 1)->text(), "7F");
+  EXPECT_EQ(Grid()->rowCount(), 13);
+}
+
+} // namespace
