@@ -8,6 +8,9 @@
 #include "SimulatedHub.h"
 #include "UsbHubDriver.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -77,6 +80,9 @@ int main(int argc, char** argv) {
     TMainWindow window(*driver);
     TLangWndw languages(&window);
     languages.hide();
+    // Centred on the screen when first shown.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+      window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();
     app.exec();
   } catch (const std::exception& error) {
