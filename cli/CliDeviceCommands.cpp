@@ -209,14 +209,9 @@ int TCliDeviceCommands::Read(TCliContext& context, const std::vector<std::string
   const bool raw = parsed.Has("--raw");
   TCliHubSession session(context);
   const std::vector<std::string> paths = session.Select(parsed, false);
-  return session.Run(paths, [&](const std::string& path, THubResult& result) {
-    const std::unique_ptr<TTargetDev> channel = session.OpenHub(path, result);
-    if (!channel) {
-      return;
-    }
+  return session.Run(paths, [&](TTargetDev& channel, THubResult& result) {
     std::unique_ptr<TEEImage> image;
-    const bool read = ReadHub(*channel, image, "reading the EEPROM", result);
-    channel->Close();
+    const bool read = ReadHub(channel, image, "reading the EEPROM", result);
     if (!read) {
       return;
     }
@@ -261,23 +256,19 @@ int TCliDeviceCommands::Write(TCliContext& context, const std::vector<std::strin
 
   const std::time_t moment = std::time(nullptr);
   const uint32_t length = image->GetLength();
-  return session.Run(paths, [&](const std::string& path, THubResult& result) {
-    const std::unique_ptr<TTargetDev> channel = session.OpenHub(path, result);
-    if (!channel) {
-      return;
-    }
+  return session.Run(paths, [&](TTargetDev& channel, THubResult& result) {
     std::string backup;
-    if (!Backup(*channel, folder, moment, backup, result)) {
+    if (!Backup(channel, folder, moment, backup, result)) {
       return;
     }
-    if (WriteEepromTo(*channel, *image) != TEepromOutcome::Success) {
-      TCliHubSession::TransferFailed(*channel, "writing", result);
+    if (WriteEepromTo(channel, *image) != TEepromOutcome::Success) {
+      TCliHubSession::TransferFailed(channel, "writing", result);
       result.message += " (backup: " + backup + ")";
       return;
     }
     if (verify) {
       std::unique_ptr<TEEImage> readBack;
-      if (!ReadHub(*channel, readBack, "reading back", result)) {
+      if (!ReadHub(channel, readBack, "reading back", result)) {
         result.message += " (backup: " + backup + ")";
         return;
       }
@@ -288,7 +279,6 @@ int TCliDeviceCommands::Write(TCliContext& context, const std::vector<std::strin
         return;
       }
     }
-    channel->Close();
     result.message = "wrote " + std::to_string(length) + " bytes" +
                      (verify ? ", verified" : ", not verified") + " (backup: " + backup + ")";
   });
@@ -306,22 +296,18 @@ int TCliDeviceCommands::Erase(TCliContext& context, const std::vector<std::strin
   TCliHubSession session(context);
   const std::vector<std::string> paths = session.Select(parsed, true);
   const std::time_t moment = std::time(nullptr);
-  return session.Run(paths, [&](const std::string& path, THubResult& result) {
-    const std::unique_ptr<TTargetDev> channel = session.OpenHub(path, result);
-    if (!channel) {
-      return;
-    }
+  return session.Run(paths, [&](TTargetDev& channel, THubResult& result) {
     std::string backup;
-    if (!Backup(*channel, folder, moment, backup, result)) {
+    if (!Backup(channel, folder, moment, backup, result)) {
       return;
     }
-    if (EraseEepromOn(*channel) != TEepromOutcome::Success) {
-      TCliHubSession::TransferFailed(*channel, "erasing", result);
+    if (EraseEepromOn(channel) != TEepromOutcome::Success) {
+      TCliHubSession::TransferFailed(channel, "erasing", result);
       result.message += " (backup: " + backup + ")";
       return;
     }
     std::unique_ptr<TEEImage> readBack;
-    if (!ReadHub(*channel, readBack, "reading back", result)) {
+    if (!ReadHub(channel, readBack, "reading back", result)) {
       result.message += " (backup: " + backup + ")";
       return;
     }
@@ -331,7 +317,6 @@ int TCliDeviceCommands::Erase(TCliContext& context, const std::vector<std::strin
                        " (backup: " + backup + ")";
       return;
     }
-    channel->Close();
     result.message = "erased, verified (backup: " + backup + ")";
   });
 }
@@ -343,14 +328,9 @@ int TCliDeviceCommands::Verify(TCliContext& context, const std::vector<std::stri
   const std::unique_ptr<TEEImage> image = TCliImageSupport::LoadValid(parsed.Positionals()[0]);
   TCliHubSession session(context);
   const std::vector<std::string> paths = session.Select(parsed, true);
-  return session.Run(paths, [&](const std::string& path, THubResult& result) {
-    const std::unique_ptr<TTargetDev> channel = session.OpenHub(path, result);
-    if (!channel) {
-      return;
-    }
+  return session.Run(paths, [&](TTargetDev& channel, THubResult& result) {
     std::unique_ptr<TEEImage> current;
-    const bool read = ReadHub(*channel, current, "reading the EEPROM", result);
-    channel->Close();
+    const bool read = ReadHub(channel, current, "reading the EEPROM", result);
     if (!read) {
       return;
     }

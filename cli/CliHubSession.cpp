@@ -120,12 +120,21 @@ void TCliHubSession::TransferFailed(const TTargetDev& channel, const std::string
 }
 
 int TCliHubSession::Run(const std::vector<std::string>& paths,
-                        const std::function<void(const std::string&, THubResult&)>& work) {
+                        const std::function<void(TTargetDev&, THubResult&)>& work) {
   std::vector<THubResult> results(paths.size());
-  const auto one = [&](size_t i) {
+  // Every channel is opened before any transfer starts: a search for one hub must not wait
+  // behind another hub's write.
+  std::vector<std::unique_ptr<TTargetDev>> channels(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) {
     results[i].path = paths[i];
+    channels[i] = OpenHub(paths[i], results[i]);
+  }
+  const auto one = [&](size_t i) {
+    if (!channels[i]) {
+      return;
+    }
     try {
-      work(paths[i], results[i]);
+      work(*channels[i], results[i]);
     } catch (const TCliError& error) {
       results[i].code = error.Code();
       results[i].message = error.what();
@@ -133,6 +142,7 @@ int TCliHubSession::Run(const std::vector<std::string>& paths,
       results[i].code = cliexit::kSoftware;
       results[i].message = std::string("internal error: ") + error.what();
     }
+    channels[i]->Close();
   };
   if (paths.size() == 1) {
     one(0);

@@ -39,11 +39,12 @@ public:
   // 69 for a hub that is gone, 74 otherwise) and returns nullptr.
   std::unique_ptr<TTargetDev> OpenHub(const std::string& path, THubResult& result);
 
-  // Runs `work` for each hub, one thread per hub when there are several; prints one result line
-  // per hub (or the single hub's outcome) and returns the exit code: a single hub's own code, or
-  // with several 0 when all succeeded and 74 otherwise.
+  // Opens every hub first, then runs `work` on each open channel, one thread per hub when there
+  // are several (the channel is closed afterwards). Prints one result line per hub (or the single
+  // hub's outcome) and returns the exit code: a single hub's own code, or with several 0 when all
+  // succeeded and 74 otherwise.
   int Run(const std::vector<std::string>& paths,
-          const std::function<void(const std::string&, THubResult&)>& work);
+          const std::function<void(TTargetDev&, THubResult&)>& work);
 
   // The message for a failed transfer on an open channel, by the driver's reason.
   static void TransferFailed(const TTargetDev& channel, const std::string& what,
