@@ -3,6 +3,7 @@
 #include "CliArgs.h"
 #include "CliContext.h"
 #include "CliError.h"
+#include "CliFiles.h"
 #include "CliImageSupport.h"
 #include "CliJson.h"
 #include "Eeimage.h"
@@ -265,8 +266,7 @@ int TCliExchangeCommands::Export(TCliContext& context, const std::vector<std::st
     return cliexit::kOk;
   }
   const std::string out = parsed.Value("-o");
-  std::ofstream file(out, std::ios::binary | std::ios::trunc);
-  if (!file || !(file << text) || !file.flush()) {
+  if (!TCliFiles::WriteAtomic(out, std::vector<uint8_t>(text.begin(), text.end()))) {
     throw TCliError(cliexit::kCantCreate, out + ": cannot be written");
   }
   return cliexit::kOk;

@@ -53,6 +53,6 @@ public:
   // descriptor. TCliError 65 for an empty text, a text of more than 126 characters, or no room.
   static void StoreString(TEEImage& image, uint16_t langid, uint8_t kind, std::string_view utf8);
 
-  // Header fields of the image's kind whose value the window shows.
-  static std::string FieldOffsetText(const THeaderField& field, THeaderKind kind); // "17.7"
+  // Where the field lies in that kind: "8", "17.7" (bit 7 of byte 17), "7.hi" (high nibble).
+  static std::string FieldOffsetText(const THeaderField& field, THeaderKind kind);
 };

@@ -101,6 +101,14 @@ TEST_F(ExchangeTest, ExportIsReadableJson) {
   EXPECT_EQ(root.Find("bytes")->items[0].text.substr(0, 8), "D4 01 02");
 }
 
+TEST_F(ExchangeTest, ExportToAFile) {
+  const std::string image = WriteFile("s.bin", SampleStringImage());
+  ASSERT_EQ(Run({"export", image, "-o", PathOf("s.json")}).code, 0);
+  const std::vector<uint8_t> written = ReadFile("s.json");
+  EXPECT_EQ(std::string(written.begin(), written.end()), Export(image));
+  EXPECT_EQ(Run({"export", image, "-o", PathOf("no/folder/s.json")}).code, cliexit::kCantCreate);
+}
+
 TEST_F(ExchangeTest, HandEditsTakeEffect) {
   const std::string exported = Export(WriteFile("s.bin", SampleStringImage()));
   std::string edited = Replace(exported, "\"vid\": \"0201\"", "\"vid\": \"ABCD\"");
