@@ -89,6 +89,7 @@ TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
 
   SetupFilters();
   SetupExitHandlers();
+  SetupStringPage();
 
   connect(ui->FileReadBtn, &QPushButton::clicked, this, &TMainWindow::FileReadBtnClick);
   connect(ui->FileWriteBtn, &QPushButton::clicked, this, &TMainWindow::FileWriteBtnClick);

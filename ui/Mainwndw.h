@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -81,7 +82,13 @@ private:
   void ShowRemovablePorts();
   void ShowSupportedStrings();
   void ShowLanguages();
+
+  // String descriptor page (MainwndwStrings.cpp)
+  void SetupStringPage();
   void ShowStringDescriptors();
+  void LangIDBoxChange();
+  void UpdateStrDesc(QLineEdit* field);
+  bool CurrentLangID(uint16_t& langid) const;
 
   // Editing (MainwndwEdit.cpp)
   void UpdateWord(QLineEdit* edit, int offset);
@@ -124,6 +131,15 @@ private:
   std::array<QLineEdit*, 8> FSupportedStrings{};
   std::array<QLineEdit*, 8> FActPorts{};
   std::array<QLineEdit*, 8> FRemPorts{};
+  // One row per string kind of the "String Descriptor" page, in the order the page is filled.
+  struct TStringRow {
+    QLineEdit* Length;
+    QLineEdit* Type;
+    QLineEdit* Text; // its Tag is the kind's bit
+  };
+  std::array<TStringRow, 7> FStringRows{};
+  // What each bString field showed at the last fill: leaving a field unchanged stores nothing.
+  std::map<const QObject*, QString> FShownStrings;
   std::map<QObject*, std::function<void()>> FExitHandlers;
   std::function<void()> FTerminate;
   bool FUpdatingGrid = false;

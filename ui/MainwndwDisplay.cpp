@@ -28,6 +28,7 @@ void TMainWindow::ClearFields() {
         ui->HSCfgStrEdit,    ui->IF0LenEdit,      ui->IF0DescEdit,      ui->IF0StrEdit,
         ui->IF1LenEdit,      ui->IF1DescEdit,     ui->IF1StrEdit})
     edit->clear();
+  FShownStrings.clear();
   for (const auto* group : {&FCfgBits1, &FCfgBits2, &FSupportedStrings, &FActPorts, &FRemPorts})
     for (QLineEdit* edit : *group)
       edit->clear();
@@ -154,7 +155,3 @@ void TMainWindow::ShowLanguages() {
   ShowSupportedStrings();
   ShowStringDescriptors();
 }
-
-// The "String Descriptor" page is filled by its own unit once that page's behaviour is built;
-// until then its fields stay as ClearFields left them.
-void TMainWindow::ShowStringDescriptors() {}

@@ -186,3 +186,33 @@ std::vector<uint8_t> TWindowTest::EepromBytes() const {
   FDriver.Contents(FHubPath, bytes);
   return bytes;
 }
+
+std::vector<uint8_t> Descriptor(std::u16string_view text) {
+  std::vector<uint8_t> bytes{static_cast<uint8_t>(2 * text.size() + 2), 3};
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
+std::vector<uint8_t> StringImage(const std::vector<uint16_t>& langids, uint8_t mask,
+                                 const std::vector<TFixtureString>& strings) {
+  const uint8_t signature = 0xD4;
+  TEEImage image(&signature, 1);
+  EXPECT_TRUE(image.SetLanguages(langids.data(), static_cast<uint8_t>(langids.size())));
+  EXPECT_TRUE(image.SetSupportedStrings(mask));
+  for (const TFixtureString& string : strings)
+    EXPECT_TRUE(image.SetStringDescriptor(string.langid, string.kind, string.descriptor.data()));
+  std::vector<uint8_t> bytes(image.GetLength());
+  EXPECT_TRUE(image.CopyTo(bytes.data(), image.GetLength()));
+  return bytes;
+}
+
+std::vector<uint8_t> StoredDescriptor(const TEEImage& image, uint16_t langid, uint8_t kind) {
+  uint8_t buffer[256] = {};
+  buffer[0] = image.GetStringLength(langid, kind);
+  if (buffer[0] == 0 || !image.GetStringDescriptor(langid, kind, buffer))
+    return {};
+  return {buffer, buffer + buffer[0]};
+}

@@ -14,9 +14,11 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <string_view>
 #include <vector>
 
 class QLineEdit;
+class TEEImage;
 
 // Readable QString values in test failures.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -94,3 +96,21 @@ protected:
 // Image bytes with the given signature and header; the rest zero.
 std::vector<uint8_t> HeaderImage(uint8_t signature,
                                  std::initializer_list<std::pair<int, uint8_t>> bytes);
+
+// A descriptor's bytes: bLength, type 3, the text in UTF-16LE.
+std::vector<uint8_t> Descriptor(std::u16string_view text);
+
+// One descriptor of a fixture image: its LANGID, the kind's bit and its bytes as stored.
+struct TFixtureString {
+  uint16_t langid;
+  uint8_t kind;
+  std::vector<uint8_t> descriptor;
+};
+
+// A 0xD4 image built through the image's own operations: the languages, the mask (placeholders for
+// every string), then each descriptor stored in turn. Fails the test if the image refuses a step.
+std::vector<uint8_t> StringImage(const std::vector<uint16_t>& langids, uint8_t mask,
+                                 const std::vector<TFixtureString>& strings);
+
+// The descriptor the image holds for a LANGID and kind; empty when there is none.
+std::vector<uint8_t> StoredDescriptor(const TEEImage& image, uint16_t langid, uint8_t kind);

@@ -1,0 +1,273 @@
+// The "String Descriptor" page: showing the descriptors of the selected LANGID, storing retyped
+// texts on exit, the 8-bit character set both ways, and the stores that must change nothing.
+#include "Eeimage.h"
+#include "ExampleImages.h"
+#include "UiTestSupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+namespace {
+
+constexpr uint16_t kEnglish = 0x0409;
+constexpr uint16_t kGerman = 0x0407;
+const QString kStoreFailed = QStringLiteral(
+    "Couldn't modify string descriptor.\nThe string may be too long for available EEPROM space.");
+
+std::vector<uint8_t> Bytes(const TEEImage& image) {
+  std::vector<uint8_t> bytes(image.GetLength());
+  image.CopyTo(bytes.data(), image.GetLength());
+  return bytes;
+}
+
+class StringPageTest : public TWindowTest {
+protected:
+  const TEEImage& Image() const { return *FWindow->Image(); }
+  std::vector<uint8_t> Current() const { return Bytes(Image()); }
+  void Select(int index) { W<QComboBox>("LangIDBox")->setCurrentIndex(index); }
+  // The 16-bit entries of the string offset table, row by row.
+  std::vector<int> Entries() const {
+    const int languages = Image().GetLanguageCount();
+    std::vector<int> entries;
+    const int rows = __builtin_popcount(Image().GetSupportedStrings());
+    for (int at = 24 + 2 * languages; at < 24 + 2 * languages * (rows + 1); at += 2)
+      entries.push_back(Image().GetByte(at) | (Image().GetByte(at + 1) << 8));
+    return entries;
+  }
+  // As the edit's paste command does: any character, no key filter.
+  void Paste(const char* edit, const QString& text) {
+    Activate();
+    QLineEdit* target = E(edit);
+    target->setFocus();
+    target->selectAll();
+    target->insert(text);
+  }
+};
+
+TEST_F(StringPageTest, ShowsEveryStringOfTheSelectedLanguage) {
+  const auto example = MakeExampleD4();
+  OpenBytes(Bytes(*example));
+  auto* box = W<QComboBox>("LangIDBox");
+  ASSERT_EQ(box->count(), 2);
+  EXPECT_EQ(box->itemText(0), "0x0409");
+  EXPECT_EQ(box->itemText(1), "0x0407");
+  EXPECT_FALSE(box->isEditable());
+  EXPECT_FALSE(W<QPushButton>("FontBtn")->isVisible());
+  EXPECT_FALSE(W<QPushButton>("FontBtn")->isEnabled());
+  const char* const fields[][3] = {{"MfgLenEdit", "MfgDescEdit", "MfgStrEdit"},
+                                   {"ProdLenEdit", "ProdDescEdit", "ProdStrEdit"},
+                                   {"SNLenEdit", "SNDescEdit", "SNStrEdit"},
+                                   {"FSCfgLenEdit", "FSCfgDescEdit", "FSCfgStrEdit"},
+                                   {"HSCfgLenEdit", "HSCfgDescEdit", "HSCfgStrEdit"},
+                                   {"IF0LenEdit", "IF0DescEdit", "IF0StrEdit"},
+                                   {"IF1LenEdit", "IF1DescEdit", "IF1StrEdit"}};
+  for (const TExampleString& string : ExampleD4Strings()) {
+    const int row = __builtin_ctz(string.kind);
+    const QString text = QString::fromUtf8(string.text.data(), string.text.size());
+    // The serial number is listed once and shows under every language.
+    std::vector<int> indexes{string.langid == kEnglish ? 0 : 1};
+    if (string.kind == TEEImage::kSerialNumber)
+      indexes = {0, 1};
+    for (const int index : indexes) {
+      SCOPED_TRACE(text.toStdString() + " under " + box->itemText(index).toStdString());
+      Select(index);
+      EXPECT_EQ(E(fields[row][0])->text(),
+                QStringLiteral("%1").arg(2 * text.size() + 2, 2, 16, QLatin1Char('0')).toUpper());
+      EXPECT_EQ(E(fields[row][1])->text(), "03");
+      EXPECT_EQ(E(fields[row][2])->text(), text);
+      EXPECT_FALSE(E(fields[row][2])->isReadOnly());
+      EXPECT_TRUE(E(fields[row][0])->isReadOnly());
+      EXPECT_EQ(E(fields[row][2])->cursorPosition(), 0);
+      EXPECT_FALSE(E(fields[row][2])->hasSelectedText());
+    }
+  }
+}
+
+TEST_F(StringPageTest, KindsTheMaskLacksStayEmptyAndTakeNoTyping) {
+  OpenBytes(StringImage({kEnglish}, TEEImage::kManufacturer | TEEImage::kSerialNumber,
+                        {{kEnglish, TEEImage::kManufacturer, Descriptor(u"Maker")}}));
+  const auto before = Current();
+  for (const char* field : {"ProdStrEdit", "FSCfgStrEdit", "IF1StrEdit"}) {
+    SCOPED_TRACE(field);
+    EXPECT_TRUE(E(field)->text().isEmpty());
+    EXPECT_TRUE(E(field)->isReadOnly());
+    Type(field, "abc");
+    EXPECT_TRUE(E(field)->text().isEmpty());
+    EXPECT_TRUE(Leave().empty());
+    EXPECT_EQ(Current(), before);
+  }
+  EXPECT_TRUE(E("ProdLenEdit")->text().isEmpty());
+  EXPECT_EQ(E("SNStrEdit")->text(), " "); // the placeholder
+  EXPECT_EQ(E("SNLenEdit")->text(), "04");
+}
+
+// Passing through a field must not rewrite a descriptor that the field cannot show exactly.
+TEST_F(StringPageTest, LeavingAnUnchangedFieldKeepsItsBytes) {
+  struct TCase {
+    const char* name;
+    std::vector<uint8_t> descriptor;
+    QString shown;
+  };
+  const TCase cases[] = {
+      {"odd bLength", {7, 3, 'A', 0, 'B', 0, 'C'}, "AB"},
+      {"characters the 8-bit set lacks", Descriptor(u"\u65E5\u672C Hub"), "?? Hub"},
+      {"a lone surrogate", Descriptor(u"x\xD800y"), "x?y"},
+      {"plain text", Descriptor(u"Plain \u00FC\u20AC"), QString::fromUtf8("Plain ü€")},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.name);
+    OpenBytes(StringImage({kEnglish, kGerman}, TEEImage::kProduct | TEEImage::kInterface0,
+                          {{kGerman, TEEImage::kProduct, test.descriptor}}));
+    Select(1);
+    EXPECT_EQ(E("ProdStrEdit")->text(), test.shown);
+    const auto before = Current();
+    Type("ProdStrEdit", "");
+    EXPECT_TRUE(Leave("IF0StrEdit").empty());
+    EXPECT_TRUE(Leave().empty());
+    EXPECT_EQ(Current(), before);
+  }
+}
+
+TEST_F(StringPageTest, StoredTextGoesThroughThe8BitSet) {
+  struct TCase {
+    QString typed;
+    std::u16string stored;
+  };
+  const TCase cases[] = {
+      {QString::fromUtf8("€ü"), u"\u20AC\u00FC"},
+      {QString::fromUtf8("日本X"), u"??X"},
+      {QString::fromUtf8("Ā"), u"?"}, // no best-fit letter
+      {QString::fromUtf8("😀"), u"?"}, // one character, two UTF-16 units: one default character
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.typed.toStdString());
+    OpenBytes(StringImage({kEnglish}, TEEImage::kManufacturer, {}));
+    Paste("MfgStrEdit", test.typed);
+    EXPECT_TRUE(Leave().empty());
+    EXPECT_EQ(StoredDescriptor(Image(), kEnglish, TEEImage::kManufacturer),
+              Descriptor(test.stored));
+    EXPECT_EQ(E("MfgStrEdit")->text(), QString::fromStdU16String(test.stored));
+  }
+}
+
+TEST_F(StringPageTest, RetypingMovesEveryLaterDescriptor) {
+  OpenBytes(StringImage({kEnglish, kGerman}, TEEImage::kManufacturer | TEEImage::kProduct,
+                        {{kEnglish, TEEImage::kManufacturer, Descriptor(u"Abcd")},
+                         {kGerman, TEEImage::kManufacturer, Descriptor(u"Herst")},
+                         {kEnglish, TEEImage::kProduct, Descriptor(u"Hub")},
+                         {kGerman, TEEImage::kProduct, Descriptor(u"Verteiler")}}));
+  EXPECT_EQ(E("MfgLenEdit")->text(), "0A");
+  const auto before = Current();
+  const auto entries = Entries();
+  Type("MfgStrEdit", "Abcdefgh");
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(E("MfgLenEdit")->text(), "12");
+  EXPECT_EQ(E("MfgStrEdit")->text(), "Abcdefgh");
+  ASSERT_EQ(Image().GetLength(), before.size() + 8);
+  EXPECT_EQ(W<QTableWidget>("ByteList")->rowCount(), static_cast<int>(before.size()) + 8);
+  // The first descriptor keeps its place; everything behind it is 8 bytes further on.
+  const auto after = Current();
+  const size_t end = static_cast<size_t>(entries[0]) + 10;
+  EXPECT_TRUE(std::equal(before.begin() + static_cast<long>(end), before.end(),
+                         after.begin() + static_cast<long>(end) + 8));
+  const auto moved = Entries();
+  for (size_t i = 0; i < entries.size(); ++i)
+    EXPECT_EQ(moved[i], entries[i] + (i == 0 ? 0 : 8)) << "entry " << i;
+  EXPECT_EQ(StoredDescriptor(Image(), kGerman, TEEImage::kProduct), Descriptor(u"Verteiler"));
+  // And back to a shorter text.
+  Type("MfgStrEdit", "A");
+  Leave();
+  EXPECT_EQ(Image().GetLength(), before.size() - 6);
+  EXPECT_EQ(StoredDescriptor(Image(), kEnglish, TEEImage::kManufacturer), Descriptor(u"A"));
+  EXPECT_EQ(StoredDescriptor(Image(), kGerman, TEEImage::kManufacturer), Descriptor(u"Herst"));
+}
+
+TEST_F(StringPageTest, AClearedFieldStoresNothing) {
+  OpenBytes(StringImage({kEnglish, kGerman}, TEEImage::kProduct,
+                        {{kEnglish, TEEImage::kProduct, Descriptor(u"Hub")}}));
+  const auto before = Current();
+  Type("ProdStrEdit", "");
+  QTest::keyClick(E("ProdStrEdit"), Qt::Key_Delete);
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(Current(), before);
+  EXPECT_TRUE(E("ProdStrEdit")->text().isEmpty()); // until the page is filled again
+  Select(1);
+  Select(0);
+  EXPECT_EQ(E("ProdStrEdit")->text(), "Hub");
+}
+
+TEST_F(StringPageTest, ATextTheImageCannotHoldIsRefused) {
+  const std::u16string maker(120, u'm');
+  const std::u16string product(100, u'p');
+  OpenBytes(StringImage({kEnglish}, TEEImage::kManufacturer | TEEImage::kProduct,
+                        {{kEnglish, TEEImage::kManufacturer, Descriptor(maker)},
+                         {kEnglish, TEEImage::kProduct, Descriptor(product)}}));
+  ASSERT_EQ(Image().GetLength(), 474U);
+  const auto before = Current();
+  Paste("ProdStrEdit", QString(126, QLatin1Char('q'))); // 52 bytes more: past 512
+  EXPECT_EQ(Texts(Leave()), std::vector<QString>{kStoreFailed});
+  EXPECT_EQ(Current(), before);
+  EXPECT_EQ(E("ProdStrEdit")->text(), QString::fromStdU16String(product));
+  Paste("ProdStrEdit", QString(119, QLatin1Char('q'))); // exactly 512
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(Image().GetLength(), 512U);
+}
+
+// bLength is one byte: 126 units is the longest text; a longer one must not wrap the length
+// (129 units would store a 4-byte descriptor of one character).
+TEST_F(StringPageTest, LongestTextIs126Units) {
+  OpenBytes(StringImage({kEnglish}, TEEImage::kManufacturer, {}));
+  Paste("MfgStrEdit", QString(126, QLatin1Char('x')));
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(E("MfgLenEdit")->text(), "FE");
+  EXPECT_EQ(StoredDescriptor(Image(), kEnglish, TEEImage::kManufacturer),
+            Descriptor(std::u16string(126, u'x')));
+  const auto before = Current();
+  for (const int units : {127, 129, 200}) {
+    SCOPED_TRACE(units);
+    Paste("MfgStrEdit", QString(units, QLatin1Char('y')));
+    EXPECT_EQ(Texts(Leave()), std::vector<QString>{kStoreFailed});
+    EXPECT_EQ(Current(), before);
+    EXPECT_EQ(E("MfgStrEdit")->text(), QString(126, QLatin1Char('x')));
+  }
+  // Two units per character beyond the basic plane count towards the limit.
+  Paste("MfgStrEdit", QString(63, QLatin1Char('z')) + QString::fromUtf8("😀"));
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(E("MfgStrEdit")->text(), QString(63, QLatin1Char('z')) + "?");
+}
+
+TEST_F(StringPageTest, SerialNumberTypedUnderOneLanguageShowsUnderAll) {
+  const auto example = MakeExampleD4();
+  OpenBytes(Bytes(*example));
+  Select(1);
+  Type("SNStrEdit", "SN-0042");
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(W<QComboBox>("LangIDBox")->currentIndex(), 1); // the refresh keeps the selection
+  Select(0);
+  EXPECT_EQ(E("SNStrEdit")->text(), "SN-0042");
+  EXPECT_EQ(E("SNLenEdit")->text(), "10");
+  EXPECT_EQ(StoredDescriptor(Image(), kEnglish, TEEImage::kSerialNumber), Descriptor(u"SN-0042"));
+  EXPECT_EQ(StoredDescriptor(Image(), kGerman, TEEImage::kSerialNumber), Descriptor(u"SN-0042"));
+  // The other strings of both languages are untouched.
+  for (const TExampleString& string : ExampleD4Strings()) {
+    if (string.kind == TEEImage::kSerialNumber)
+      continue;
+    EXPECT_EQ(StoredDescriptor(Image(), string.langid, string.kind),
+              StoredDescriptor(*example, string.langid, string.kind));
+  }
+}
+
+TEST_F(StringPageTest, OtherKindsOfImageShowNoStrings) {
+  const auto example = MakeExampleD4();
+  OpenBytes(Bytes(*example));
+  OpenBytes(HeaderImage(0xD3, {{20, 0x01}, {21, 0x01}}));
+  for (const char* field : {"MfgStrEdit", "SNStrEdit", "IF1StrEdit"}) {
+    EXPECT_TRUE(E(field)->text().isEmpty()) << field;
+    EXPECT_TRUE(E(field)->isReadOnly()) << field;
+  }
+}
+
+} // namespace
