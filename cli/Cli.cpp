@@ -30,7 +30,7 @@ constexpr TCommandEntry kCommands[] = {
      "  (\"17.7\": bit 7 of byte 17; \"-\": not settable there) and caption."},
     {"set", TCliImageCommands::Set,
      "set IMAGE ID=VALUE... [-o OUT]\n"
-     "  Sets header fields by identifier: hexadecimal digits as the window takes them (VID 0424),\n"
+     "  Sets header fields by identifier: hexadecimal digits as the window takes them (VID 1A2B),\n"
      "  bits as 0 or 1. Without -o the image is rewritten in place."},
     {"strings", TCliStringCommands::Strings,
      "strings IMAGE LIST [--lang LANGID] [-o OUT]\n"

@@ -18,7 +18,7 @@ void TCliDrivers::LoadBindings(const TCliContext& context, TUsbBinding& bound, b
   for (const std::string& text : context.vidpid) {
     const auto id = TUsbBinding::ParseId(text);
     if (!id) {
-      throw TCliError(cliexit::kUsage, "\"" + text + "\" is not a VID:PID (for example 0424:2514)");
+      throw TCliError(cliexit::kUsage, "\"" + text + "\" is not a VID:PID (for example 1a2b:3c4d)");
     }
     bound.Add(*id);
   }

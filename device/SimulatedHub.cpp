@@ -15,6 +15,7 @@ struct TSimulatedHubDriver::THub {
   std::string FFile;
   std::string FPath;
   std::mutex FLock; // FData, FFaults, FRequests
+  std::mutex FBus;  // held for a whole request: one request at a time per hub, as on the bus
   std::vector<uint8_t> FData;
   TFaults FFaults;
   uint32_t FRequests = 0;
@@ -280,8 +281,10 @@ bool TSimulatedHubDriver::IoControl(THandle handle, uint32_t code, uint8_t* buff
   THubError error = THubError::None;
   bool done = false;
   {
-    // One request at a time per hub, as on the bus; other hubs go on meanwhile.
-    std::lock_guard<std::mutex> guard(hub->FLock);
+    // One request at a time per hub, as on the bus; other hubs go on meanwhile. The state lock
+    // is let go while a write takes its time, so listing and opening never wait for a write.
+    std::lock_guard<std::mutex> bus(hub->FBus);
+    std::unique_lock<std::mutex> guard(hub->FLock);
     ++hub->FRequests;
     if (hub->FFaults.FGone) {
       error = THubError::NotFound;
@@ -290,7 +293,7 @@ bool TSimulatedHubDriver::IoControl(THandle handle, uint32_t code, uint8_t* buff
     } else if (code != kIoctlControlTransfer || buffer == nullptr || size < kRecHeaderSize) {
       error = THubError::Other;
     } else {
-      done = Execute(*hub, buffer, size, delay, error);
+      done = Execute(*hub, guard, buffer, size, delay, error);
     }
   }
   if (!done) {
@@ -303,8 +306,8 @@ bool TSimulatedHubDriver::IoControl(THandle handle, uint32_t code, uint8_t* buff
   return true;
 }
 
-bool TSimulatedHubDriver::Execute(THub& hub, uint8_t* buffer, uint32_t size,
-                                  const TWriteDelay& delay, THubError& error) {
+bool TSimulatedHubDriver::Execute(THub& hub, std::unique_lock<std::mutex>& state, uint8_t* buffer,
+                                  uint32_t size, const TWriteDelay& delay, THubError& error) {
   const uint8_t requestType = buffer[kRecRequestType];
   const uint8_t request = buffer[kRecRequest];
   const uint16_t length = GetLe16(buffer + kRecLength);
@@ -337,7 +340,9 @@ bool TSimulatedHubDriver::Execute(THub& hub, uint8_t* buffer, uint32_t size,
     }
     if (delay.FPageSize > 0 && length > 0) {
       const uint32_t pages = (length + delay.FPageSize - 1) / delay.FPageSize;
+      state.unlock();
       std::this_thread::sleep_for(delay.FPageTime * pages);
+      state.lock();
     }
     // The EEPROM keeps what its file keeps: a write that cannot be saved did not happen.
     if (!SaveAtomically(hub.FFile, stored)) {

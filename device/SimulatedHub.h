@@ -91,6 +91,6 @@ private:
 
   THub* Find(const std::string& path) const;
   void Fail(THubError error);
-  static bool Execute(THub& hub, uint8_t* buffer, uint32_t size, const TWriteDelay& delay,
-                      THubError& error);
+  static bool Execute(THub& hub, std::unique_lock<std::mutex>& state, uint8_t* buffer,
+                      uint32_t size, const TWriteDelay& delay, THubError& error);
 };

@@ -252,17 +252,17 @@ TEST_F(DeviceTest, VerifyComparesWithTheFile) {
 TEST_F(DeviceTest, WriteWarnsAboutAnUnboundVidPid) {
   const std::string hub = Hub("hub.eeprom");
   std::vector<uint8_t> bytes = FixedImage(0xD0);
-  bytes[1] = 0x24;
-  bytes[2] = 0x04;
-  bytes[3] = 0x14;
-  bytes[4] = 0x25;
+  bytes[1] = 0x2B;
+  bytes[2] = 0x1A;
+  bytes[3] = 0x4D;
+  bytes[4] = 0x3C;
   const std::string image = WriteFile("image.bin", bytes);
   const std::vector<std::string> args = {"--simulate", hub,   "--vidpid",     "1234:5678",
                                          "write",      image, "--backup-dir", FFolder.string()};
   const TRun run = Run(args);
   EXPECT_EQ(run.code, 0) << run.err;
-  EXPECT_NE(run.err.find("0424:2514 is not bound"), std::string::npos) << run.err;
-  const TRun bound = Run({"--simulate", hub, "--vidpid", "0424:2514", "write", image,
+  EXPECT_NE(run.err.find("1a2b:3c4d is not bound"), std::string::npos) << run.err;
+  const TRun bound = Run({"--simulate", hub, "--vidpid", "1a2b:3c4d", "write", image,
                           "--backup-dir", FFolder.string()});
   EXPECT_EQ(bound.err, "");
 }
@@ -285,9 +285,9 @@ TEST_F(DeviceTest, ListShowsEveryHub) {
 }
 
 TEST_F(DeviceTest, UdevRuleForTheBoundIds) {
-  const TRun run = Run({"--vidpid", "0424:2514", "udev-rule"});
+  const TRun run = Run({"--vidpid", "1a2b:3c4d", "udev-rule"});
   ASSERT_EQ(run.code, 0) << run.err;
-  EXPECT_NE(run.out.find("ATTR{idVendor}==\"0424\", ATTR{idProduct}==\"2514\""), std::string::npos)
+  EXPECT_NE(run.out.find("ATTR{idVendor}==\"1a2b\", ATTR{idProduct}==\"3c4d\""), std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("TAG+=\"korvane\""), std::string::npos);
   EXPECT_EQ(Run({"udev-rule"}).code, cliexit::kUsage);
