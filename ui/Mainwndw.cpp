@@ -96,6 +96,7 @@ TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
   connect(ui->DevReadBtn, &QPushButton::clicked, this, &TMainWindow::DevReadBtnClick);
   connect(ui->DevWriteBtn, &QPushButton::clicked, this, &TMainWindow::DevWriteBtnClick);
   connect(ui->InitDevBtn, &QPushButton::clicked, this, &TMainWindow::InitEEPROMBtnClick);
+  connect(ui->LangBtn, &QPushButton::clicked, this, &TMainWindow::LangBtnClick);
   connect(ui->ByteList, &TByteGrid::Left, this, &TMainWindow::UpdateByteList);
 }
 

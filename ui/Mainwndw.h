@@ -15,6 +15,7 @@ class QLineEdit;
 class TEEImage;
 class THubDriver;
 class TKeyFilter;
+class TLangWndw;
 class TTargetDev;
 
 namespace Ui {
@@ -42,6 +43,7 @@ public slots:
   void DevReadBtnClick();
   void DevWriteBtnClick();
   void InitEEPROMBtnClick();
+  void LangBtnClick();
 
 protected:
   void closeEvent(QCloseEvent* event) override;
@@ -89,6 +91,9 @@ private:
   void LangIDBoxChange();
   void UpdateStrDesc(QLineEdit* field);
   bool CurrentLangID(uint16_t& langid) const;
+
+  // Languages (MainwndwLanguages.cpp)
+  TLangWndw* LangDialog();
 
   // Editing (MainwndwEdit.cpp)
   void UpdateWord(QLineEdit* edit, int offset);
