@@ -15,6 +15,8 @@
 #include "UsbHubDriver.h"
 #include "UsbListing.h"
 
+#include "CliText.h"
+
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -22,18 +24,6 @@
 namespace {
 
 constexpr uint8_t kErased = 0xFF;
-
-std::string Hex2(uint8_t value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%02X", value);
-  return text;
-}
-
-std::string Address(uint32_t address) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%03X", address);
-  return text;
-}
 
 // All 512 bytes the read fetched, whatever the image's length: what a backup must keep.
 std::vector<uint8_t> AllBytes(const TEEImage& image) {
@@ -90,9 +80,9 @@ int FirstDifference(const TEEImage& expected, const TEEImage& actual, uint32_t l
 void Mismatch(const TEEImage& expected, const TEEImage& actual, int address, const char* what,
               THubResult& result) {
   result.code = cliexit::kIoError;
-  result.message = std::string(what) + " at " + Address(static_cast<uint32_t>(address)) +
-                   ": expected " + Hex2(expected.GetByte(address)) + ", read " +
-                   Hex2(actual.GetByte(address));
+  result.message = std::string(what) + " at " + TCliText::Address(static_cast<uint32_t>(address)) +
+                   ": expected " + TCliText::Hex2(expected.GetByte(address)) + ", read " +
+                   TCliText::Hex2(actual.GetByte(address));
 }
 
 std::string CheckedBackupFolder(const TCliArgs& args) {
@@ -313,7 +303,7 @@ int TCliDeviceCommands::Erase(TCliContext& context, const std::vector<std::strin
     }
     if (readBack->GetByte(0) != kErased) {
       result.code = cliexit::kIoError;
-      result.message = "erase not verified: byte 0 reads " + Hex2(readBack->GetByte(0)) +
+      result.message = "erase not verified: byte 0 reads " + TCliText::Hex2(readBack->GetByte(0)) +
                        " (backup: " + backup + ")";
       return;
     }

@@ -9,6 +9,8 @@
 #include "Eeimage.h"
 #include "HeaderMap.h"
 
+#include "CliText.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -19,18 +21,6 @@ namespace {
 
 constexpr char kFormatName[] = "korvane-image";
 constexpr int kBytesPerLine = 16;
-
-std::string Hex2(uint8_t value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%02X", value);
-  return text;
-}
-
-std::string Address(uint32_t address) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%03X", address);
-  return text;
-}
 
 std::vector<uint8_t> BytesOf(const TEEImage& image) {
   std::vector<uint8_t> bytes(TEEImage::kBufferSize, 0);
@@ -92,7 +82,7 @@ std::string ExportText(const TEEImage& image) {
     } else {
       out << " ";
     }
-    out << Hex2(bytes[i]);
+    out << TCliText::Hex2(bytes[i]);
   }
   out << "\"\n  ]\n}\n";
   return out.str();
@@ -431,10 +421,10 @@ int TCliExchangeCommands::Diff(TCliContext& context, const std::vector<std::stri
   const std::vector<uint8_t> bytesB = BytesOf(*b);
   bool differ = bytesA.size() != bytesB.size();
   for (size_t i = 0; i < std::max(bytesA.size(), bytesB.size()); ++i) {
-    const std::string va = i < bytesA.size() ? Hex2(bytesA[i]) : "--";
-    const std::string vb = i < bytesB.size() ? Hex2(bytesB[i]) : "--";
+    const std::string va = i < bytesA.size() ? TCliText::Hex2(bytesA[i]) : "--";
+    const std::string vb = i < bytesB.size() ? TCliText::Hex2(bytesB[i]) : "--";
     if (va != vb) {
-      PrintDiffLine(context, first, "byte " + Address(static_cast<uint32_t>(i)), va, vb);
+      PrintDiffLine(context, first, "byte " + TCliText::Address(static_cast<uint32_t>(i)), va, vb);
       differ = true;
     }
   }

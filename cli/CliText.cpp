@@ -2,6 +2,8 @@
 
 #include "TextCodec.h"
 
+#include <cstdio>
+
 std::string TCliText::Utf16ToUtf8(const std::u16string& units) {
   return TTextCodec::Utf16ToUtf8(units);
 }
@@ -14,4 +16,16 @@ bool TCliText::Utf8ToStored(std::string_view utf8, std::u16string& units) {
   }
   units = TTextCodec::ThroughCp1252(text);
   return true;
+}
+
+std::string TCliText::Hex2(uint8_t value) {
+  char text[4];
+  std::snprintf(text, sizeof text, "%02X", value);
+  return text;
+}
+
+std::string TCliText::Address(uint32_t address) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%03X", address);
+  return text;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,4 +12,8 @@ public:
   // UTF-8 text as the window stores it: through the 8-bit character set, '?' for what that set
   // lacks. False for text that is not UTF-8.
   static bool Utf8ToStored(std::string_view utf8, std::u16string& units);
+  // A byte as two upper-case hexadecimal digits ("0A").
+  static std::string Hex2(uint8_t value);
+  // An image address as the tool reports it ("0x01F").
+  static std::string Address(uint32_t address);
 };
