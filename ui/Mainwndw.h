@@ -44,6 +44,7 @@ public slots:
   void DevWriteBtnClick();
   void InitEEPROMBtnClick();
   void LangBtnClick();
+  void GenSNBtnClick();
 
 protected:
   void closeEvent(QCloseEvent* event) override;

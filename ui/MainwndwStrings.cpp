@@ -1,9 +1,11 @@
 // The "String Descriptor" page: the descriptors of the selected LANGID, one group per string kind,
-// each bString field stored back into the image when the focus leaves it.
+// each bString field stored back into the image when the focus leaves it, and the serial number
+// generator, which stores through the same path.
 #include "Eeimage.h"
 #include "HexText.h"
 #include "Mainwndw.h"
 #include "Messages.h"
+#include "SerialNumber.h"
 #include "TextCodec.h"
 #include "ui_Mainwndw.h"
 
@@ -13,6 +15,7 @@ namespace {
 
 // bLength is one byte: 2 header bytes and at most 126 UTF-16 units.
 constexpr int kMaxStringUnits = 126;
+constexpr int kSerialDigits = 12;
 
 const QString kStoreFailed =
     QStringLiteral("Couldn't modify string descriptor.\nThe string may be too long for available "
@@ -48,6 +51,7 @@ void TMainWindow::SetupStringPage() {
   ui->FontBtn->setEnabled(false);
   ui->FontBtn->setVisible(false);
   connect(ui->LangIDBox, &QComboBox::currentIndexChanged, this, &TMainWindow::LangIDBoxChange);
+  connect(ui->GenerateSerialNoBtn, &QPushButton::clicked, this, &TMainWindow::GenSNBtnClick);
 }
 
 // The selected item of LangIDBox, read afresh each time; false when nothing is selected.
@@ -128,4 +132,10 @@ void TMainWindow::UpdateStrDesc(QLineEdit* field) {
   // Without a current LANGID nothing is stored and nothing said; the refresh shows the image.
   RefreshByteList();
   RefreshFields();
+}
+
+void TMainWindow::GenSNBtnClick() {
+  // The text goes into the field even while it is read-only; the store decides what stays.
+  ui->SNStrEdit->setText(QString::fromStdString(MakeSerialNumber(kSerialDigits)));
+  UpdateStrDesc(ui->SNStrEdit);
 }

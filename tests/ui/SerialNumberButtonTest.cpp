@@ -1,0 +1,129 @@
+// "Generate Serial Number": the clock's text through the page's store into the one serial-number
+// descriptor that every language shares, and the stores that must change nothing.
+#include "Eeimage.h"
+#include "ExampleImages.h"
+#include "SerialNumber.h"
+#include "UiTestSupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace {
+
+constexpr uint16_t kEnglish = 0x0409;
+constexpr uint16_t kGerman = 0x0407;
+constexpr int64_t kDecember2026 = 1796731200; // 2026-12-08 12:00:00 UTC
+constexpr int64_t kEpoch = 946710002;         // 2000-01-01 07:00:02 UTC
+const QString kStoreFailed = QStringLiteral(
+    "Couldn't modify string descriptor.\nThe string may be too long for available EEPROM space.");
+
+std::vector<uint8_t> Bytes(const TEEImage& image) {
+  std::vector<uint8_t> bytes(image.GetLength());
+  image.CopyTo(bytes.data(), image.GetLength());
+  return bytes;
+}
+
+class SerialNumberButtonTest : public TWindowTest {
+protected:
+  void SetUp() override {
+    TWindowTest::SetUp();
+    SetSerialNumberClock([this] { return FNow; });
+  }
+  void TearDown() override {
+    SetSerialNumberClock({});
+    TWindowTest::TearDown();
+  }
+  const TEEImage& Image() const { return *FWindow->Image(); }
+  std::vector<TSeenBox> Generate() { return Click("GenerateSerialNoBtn"); }
+
+  int64_t FNow = kDecember2026;
+};
+
+TEST_F(SerialNumberButtonTest, TheClockGivesTwelveDigits) {
+  const std::pair<int64_t, const char16_t*> cases[] = {
+      {kDecember2026, u"000032AA4B4E"},
+      {kEpoch, u"000000000000"},
+      {kEpoch - 1, u"0000FFFFFFFF"}, // a clock before the fixed moment wraps
+      {kEpoch + 0xFFFFFFFFLL + 1, u"000000000000"},
+  };
+  for (const auto& [now, text] : cases) {
+    SCOPED_TRACE(now);
+    OpenBytes(Bytes(*MakeExampleD4Single()));
+    FNow = now;
+    EXPECT_TRUE(Generate().empty());
+    EXPECT_EQ(E("SNStrEdit")->text(), QString::fromStdU16String(text));
+    EXPECT_EQ(E("SNLenEdit")->text(), "1A");
+    EXPECT_EQ(StoredDescriptor(Image(), kEnglish, TEEImage::kSerialNumber), Descriptor(text));
+  }
+}
+
+TEST_F(SerialNumberButtonTest, PlaceholderGrowsBy22AndALaterNumberIsRewrittenInPlace) {
+  OpenBytes(StringImage({kEnglish}, TEEImage::kProduct | TEEImage::kSerialNumber,
+                        {{kEnglish, TEEImage::kProduct, Descriptor(u"Hub")}}));
+  const uint32_t start = Image().GetLength();
+  EXPECT_EQ(E("SNStrEdit")->text(), " ");
+  Generate();
+  EXPECT_EQ(Image().GetLength(), start + 22);
+  const auto first = Bytes(Image());
+  ++FNow;
+  Generate();
+  EXPECT_EQ(E("SNStrEdit")->text(), "000032AA4B4F");
+  const auto second = Bytes(Image());
+  ASSERT_EQ(second.size(), first.size());
+  // Only the last digit's unit changed.
+  size_t differing = 0;
+  for (size_t i = 0; i < first.size(); ++i)
+    differing += first[i] != second[i] ? 1 : 0;
+  EXPECT_EQ(differing, 1U);
+  EXPECT_EQ(StoredDescriptor(Image(), kEnglish, TEEImage::kProduct), Descriptor(u"Hub"));
+  // Within the same second the number is the same: nothing to store.
+  EXPECT_TRUE(Generate().empty());
+  EXPECT_EQ(Bytes(Image()), second);
+}
+
+TEST_F(SerialNumberButtonTest, GeneratedUnderOneLanguageHoldsForAll) {
+  OpenBytes(Bytes(*MakeExampleD4()));
+  W<QComboBox>("LangIDBox")->setCurrentIndex(1);
+  EXPECT_TRUE(Generate().empty());
+  EXPECT_EQ(W<QComboBox>("LangIDBox")->currentIndex(), 1);
+  W<QComboBox>("LangIDBox")->setCurrentIndex(0);
+  EXPECT_EQ(E("SNStrEdit")->text(), "000032AA4B4E");
+  EXPECT_EQ(StoredDescriptor(Image(), kGerman, TEEImage::kSerialNumber),
+            Descriptor(u"000032AA4B4E"));
+}
+
+// Where the number cannot be stored, the image stays as it was and the field shows the image again.
+TEST_F(SerialNumberButtonTest, ANumberThatCannotBeStoredDisappears) {
+  struct TCase {
+    const char* name;
+    std::vector<uint8_t> image;
+    std::vector<QString> messages;
+    QString shown;
+  };
+  // 24 + 2 + 6 for the tables, 212 + 4 + 254 for the strings: 502 bytes, 22 more do not fit.
+  const std::u16string full(105, u'p');
+  const TCase cases[] = {
+      {"no languages", StringImage({}, 0, {}), {}, ""},
+      {"no serial number string",
+       StringImage({kEnglish}, TEEImage::kManufacturer, {}),
+       {kStoreFailed},
+       ""},
+      {"no room",
+       StringImage({kEnglish}, TEEImage::kProduct | TEEImage::kSerialNumber | TEEImage::kConfigFS,
+                   {{kEnglish, TEEImage::kProduct, Descriptor(full)},
+                    {kEnglish, TEEImage::kConfigFS, Descriptor(std::u16string(126, u'c'))}}),
+       {kStoreFailed},
+       " "},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.name);
+    OpenBytes(test.image);
+    ASSERT_TRUE(Image().IsValid());
+    const auto before = Bytes(Image());
+    EXPECT_EQ(Texts(Generate()), test.messages);
+    EXPECT_EQ(Bytes(Image()), before);
+    EXPECT_EQ(E("SNStrEdit")->text(), test.shown);
+  }
+}
+
+} // namespace
