@@ -1,12 +1,11 @@
 #include "SimulatedHub.h"
 
 #include "HubRequests.h"
+#include "ImageFile.h"
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -23,33 +22,14 @@ struct TSimulatedHubDriver::THub {
 
 namespace {
 
-// Replaces `file` with `bytes` so that a failed save leaves the old file as it was: the bytes go
-// to a new file beside it, which then takes the old one's place in one rename.
+// Saves through the image files' own writer, so that a failed save leaves the old file as it
+// was, a symbolic link keeps pointing at the EEPROM file it names and the file keeps its
+// permissions. Saves of different hubs are taken one at a time: they are short next to a write's
+// page delay, and the writer's temporary names are not made for several threads at once.
 bool SaveAtomically(const std::string& file, const std::vector<uint8_t>& bytes) {
-  static std::atomic<unsigned> counter{0};
-  const std::string temporary =
-      file + ".tmp-" + std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id())) +
-      "-" + std::to_string(counter++);
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return false;
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, file, error);
-  if (error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    return false;
-  }
-  return true;
+  static std::mutex saving;
+  std::lock_guard<std::mutex> guard(saving);
+  return TImageFile::Write(file, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 bool LoadEeprom(const std::string& file, std::vector<uint8_t>& bytes, std::string& error) {

@@ -171,6 +171,27 @@ TEST_F(SimulatedHub, AFailedSaveIsAFailedWriteAndChangesNothing) {
   EXPECT_EQ(Contents(path), old);
 }
 
+// The EEPROM file is the user's: a write through a link lands in the file the link names, and
+// the file keeps its permission bits.
+TEST_F(SimulatedHub, AWriteKeepsTheLinkAndThePermissionsOfTheEepromFile) {
+  const TBytes old = Pattern(6);
+  const fs::path real = FDir / "real.bin";
+  WriteFile(real, old);
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  const fs::path link = FDir / "link.bin";
+  fs::create_symlink(real, link);
+  std::string error;
+  ASSERT_TRUE(FDriver.AddHub(link.string(), error)) << error;
+
+  ASSERT_EQ(EraseEeprom(FDriver, FDevice, [] { return true; }), TEepromOutcome::Success);
+  TBytes expected = old;
+  expected[0] = 0xFF;
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+  EXPECT_EQ(ReadFile(real), expected);
+  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+}
+
 TEST_F(SimulatedHub, ThePageWriteDelayStillStoresEveryByte) {
   const std::string path = Add("slow.bin");
   FDriver.SetPageWriteDelay(16, std::chrono::microseconds(1));
