@@ -10,6 +10,7 @@
 #include "CliJson.h"
 #include "Eeimage.h"
 #include "EepromCommands.h"
+#include "HeaderMap.h"
 #include "SimulatedHub.h"
 #include "Trgtdev.h"
 #include "UsbHubDriver.h"
@@ -206,7 +207,7 @@ int TCliDeviceCommands::Read(TCliContext& context, const std::vector<std::string
       return;
     }
     if (raw) {
-      if (!TCliFiles::WriteAtomic(out, AllBytes(*image))) {
+      if (!TCliFiles::Write(out, AllBytes(*image))) {
         throw TCliError(cliexit::kCantCreate, out + ": cannot be written");
       }
       result.message = "read all 512 bytes into " + out;
@@ -234,8 +235,11 @@ int TCliDeviceCommands::Write(TCliContext& context, const std::vector<std::strin
   TCliHubSession session(context);
   const std::vector<std::string> paths = session.Select(parsed, true);
 
-  const uint16_t vid = static_cast<uint16_t>(image->GetByte(1) | (image->GetByte(2) << 8));
-  const uint16_t pid = static_cast<uint16_t>(image->GetByte(3) | (image->GetByte(4) << 8));
+  const THeaderKind kind = *TCliImageSupport::KindOf(*image);
+  const uint16_t vid =
+      static_cast<uint16_t>(ReadHeaderField(*image, *FindHeaderField("vid"), kind));
+  const uint16_t pid =
+      static_cast<uint16_t>(ReadHeaderField(*image, *FindHeaderField("pid"), kind));
   const bool checkBinding = !session.Simulated() || !context.vidpid.empty();
   if (checkBinding && !session.Bound().IsBound(TUsbId{vid, pid})) {
     context.err << "korvane-cli: warning: the image's VID:PID " << FormatUsbId(vid, pid)

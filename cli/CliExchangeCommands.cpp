@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 
@@ -256,7 +257,7 @@ int TCliExchangeCommands::Export(TCliContext& context, const std::vector<std::st
     return cliexit::kOk;
   }
   const std::string out = parsed.Value("-o");
-  if (!TCliFiles::WriteAtomic(out, std::vector<uint8_t>(text.begin(), text.end()))) {
+  if (!TCliFiles::Write(out, std::vector<uint8_t>(text.begin(), text.end()))) {
     throw TCliError(cliexit::kCantCreate, out + ": cannot be written");
   }
   return cliexit::kOk;
@@ -270,15 +271,15 @@ int TCliExchangeCommands::Import(TCliContext&, const std::vector<std::string>& a
     throw TCliError(cliexit::kUsage, "usage: korvane-cli import FILE -o IMAGE");
   }
   const std::string& path = parsed.Positionals()[0];
+  TCliImageSupport::RequireReadable(path);
   std::ifstream file(path, std::ios::binary);
-  if (!file) {
+  const std::string content((std::istreambuf_iterator<char>(file)), {});
+  if (!file.is_open() || file.bad()) {
     throw TCliError(cliexit::kNoInput, path + ": cannot be read");
   }
-  std::ostringstream content;
-  content << file.rdbuf();
   TJsonValue root;
   std::string error;
-  if (!TCliJson::Parse(content.str(), root, error)) {
+  if (!TCliJson::Parse(content, root, error)) {
     Refuse(path + ": " + error);
   }
   if (root.type != TJsonValue::TType::Object) {

@@ -1,5 +1,7 @@
 #include "CliFiles.h"
 
+#include "ImageFile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -25,18 +27,8 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
 
 } // namespace
 
-bool TCliFiles::WriteAtomic(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    return false;
-  }
-  const bool written = WriteAll(fd, bytes) && ::fchmod(fd, 0644) == 0;
-  if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+bool TCliFiles::Write(const std::string& path, const std::vector<uint8_t>& bytes) {
+  return TImageFile::Write(path, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 std::string TCliFiles::BackupName(const std::string& hubPath, std::time_t moment) {

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-// Files the device commands write besides images: raw EEPROM contents and backups.
+// Files the tool writes besides images: raw EEPROM contents, exports and backups.
 class TCliFiles {
 public:
-  // Writes through a temporary file in the same folder and renames it into place, so a failed
-  // write leaves what was there. False on any failure.
-  static bool WriteAtomic(const std::string& path, const std::vector<uint8_t>& bytes);
+  // Writes as image files are saved (TImageFile::Write): a failed write leaves what was there,
+  // a symbolic link is followed and the replaced file keeps its permissions. False on failure.
+  static bool Write(const std::string& path, const std::vector<uint8_t>& bytes);
   // Writes a new backup file in `folder` named after the moment and the hub path; never
   // overwrites an existing file. The name written, or empty on failure.
   static std::string WriteBackup(const std::string& folder, const std::string& hubPath,

@@ -14,20 +14,23 @@ constexpr int kMaxStringUnits = 126; // bLength is one byte: 2 + 2 * 126 = 254
 
 } // namespace
 
-std::unique_ptr<TEEImage> TCliImageSupport::Load(const std::string& path) {
+void TCliImageSupport::RequireReadable(const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) {
     throw TCliError(cliexit::kNoInput, path + ": no such file");
   }
   if (std::filesystem::is_directory(path, ec)) {
-    throw TCliError(cliexit::kNoInput, path + ": is a folder, not an image file");
+    throw TCliError(cliexit::kNoInput, path + ": is a folder, not a file");
   }
   std::ifstream probe(path, std::ios::binary);
   char first = 0;
   if (!probe.is_open() || (!probe.read(&first, 1) && !probe.eof())) {
     throw TCliError(cliexit::kNoInput, path + ": cannot be read");
   }
-  probe.close();
+}
+
+std::unique_ptr<TEEImage> TCliImageSupport::Load(const std::string& path) {
+  RequireReadable(path);
   return std::make_unique<TEEImage>(path);
 }
 

@@ -21,6 +21,8 @@ struct TCliStringKind {
 // kinds and LANGIDs, and string text in both directions. The image work itself is TEEImage's.
 class TCliImageSupport {
 public:
+  // TCliError 66 unless `path` names a file that can be read (not missing, not a folder).
+  static void RequireReadable(const std::string& path);
   // The file as an image; TCliError 66 when it is missing or unreadable (checked first, since a
   // load reports that as an invalid image). The image may be invalid.
   static std::unique_ptr<TEEImage> Load(const std::string& path);

@@ -89,6 +89,21 @@ TEST_F(DeviceTest, ReadOfAnErasedHubNeedsRaw) {
   EXPECT_EQ(ReadFile("out.bin"), std::vector<uint8_t>(512, 0xFF));
 }
 
+TEST_F(DeviceTest, ReadSavesAsImagesAreSaved) {
+  // Over a link to an existing file: the link stays, its target gets the bytes and keeps its
+  // permissions, as when an edited image is saved.
+  namespace fs = std::filesystem;
+  const std::string hub = Hub("hub.eeprom");
+  const std::string target = WriteFile("real.bin", {1, 2, 3});
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(target, PathOf("link.bin"));
+  ASSERT_EQ(Run({"read", "-o", PathOf("link.bin"), "--raw"}, Hubs({hub})).code, 0);
+  EXPECT_TRUE(fs::is_symlink(PathOf("link.bin")));
+  EXPECT_EQ(ReadFile("real.bin"), std::vector<uint8_t>(512, 0xFF));
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST_F(DeviceTest, WriteBacksUpWritesAndVerifies) {
   std::vector<uint8_t> old = FixedImage(0xD3);
   const std::string hub = Hub("hub.eeprom", old);

@@ -109,6 +109,20 @@ TEST_F(ExchangeTest, ExportToAFile) {
   EXPECT_EQ(Run({"export", image, "-o", PathOf("no/folder/s.json")}).code, cliexit::kCantCreate);
 }
 
+TEST_F(ExchangeTest, ExportOverALinkWritesItsTargetAndKeepsItsPermissions) {
+  namespace fs = std::filesystem;
+  const std::string image = WriteFile("s.bin", SampleStringImage());
+  const std::string target = WriteText("real.json", "old");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(target, PathOf("link.json"));
+  ASSERT_EQ(Run({"export", image, "-o", PathOf("link.json")}).code, 0);
+  EXPECT_TRUE(fs::is_symlink(PathOf("link.json")));
+  const std::vector<uint8_t> written = ReadFile("real.json");
+  EXPECT_EQ(std::string(written.begin(), written.end()), Export(image));
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST_F(ExchangeTest, HandEditsTakeEffect) {
   const std::string exported = Export(WriteFile("s.bin", SampleStringImage()));
   std::string edited = Replace(exported, "\"vid\": \"0201\"", "\"vid\": \"ABCD\"");
@@ -158,6 +172,11 @@ TEST_F(ExchangeTest, ImportRefusals) {
     EXPECT_EQ(ReadFile(out), old);
   }
   EXPECT_EQ(Run({"import", PathOf("missing.json"), "-o", PathOf("x.bin")}).code, cliexit::kNoInput);
+  // A folder is no readable input; an empty file is readable but holds no export.
+  EXPECT_EQ(Run({"import", FFolder.string(), "-o", PathOf("x.bin")}).code, cliexit::kNoInput);
+  EXPECT_EQ(Run({"import", WriteText("empty.json", ""), "-o", PathOf("x.bin")}).code,
+            cliexit::kData);
+  EXPECT_FALSE(std::filesystem::exists(PathOf("x.bin")));
   EXPECT_EQ(Run({"import", WriteText("e.json", exported)}).code, cliexit::kUsage);
   EXPECT_EQ(Run({"export", PathOf("missing.bin")}).code, cliexit::kNoInput);
   EXPECT_EQ(Run({"export", WriteFile("bad.bin", {0x00})}).code, cliexit::kData);
