@@ -29,20 +29,20 @@ TCliArgs TCliArgs::Parse(const std::vector<std::string>& args,
         hasInline = true;
       }
     }
-    const TCliOptionSpec* spec = nullptr;
+    const TCliOptionSpec* option = nullptr;
     for (const TCliOptionSpec& s : specs) {
       if (s.name == name) {
-        spec = &s;
+        option = &s;
       }
     }
-    if (spec == nullptr) {
+    if (option == nullptr) {
       if (arg.rfind("--", 0) == 0) {
         throw TCliError(cliexit::kUsage, "unknown option " + name);
       }
       result.FPositionals.push_back(arg);
       continue;
     }
-    if (!spec->takesValue) {
+    if (!option->takesValue) {
       if (hasInline) {
         throw TCliError(cliexit::kUsage, "option " + name + " takes no value");
       }
