@@ -104,7 +104,9 @@ TImageFile::TReadStatus TImageFile::Read(const std::string& path, uint32_t limit
   TByteBlock::Free(FBlock);
   FBlock = nullptr;
   FCount = 0;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // Without O_NONBLOCK, opening a named pipe that nobody writes to would wait for ever; a pipe
+  // has no size, so it is refused below like an empty file.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     return TReadStatus::Unreadable;
   }

@@ -149,14 +149,16 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ImageFile, UnreadableFilesGiveAnImageWithoutBuffer) {
   WriteFile(Path("empty.bin"), {});
   mkdir(Path("folder.bin").c_str(), 0755);
-  for (const std::string& path :
-       {Path("empty.bin"), Path("missing.bin"), Path("folder.bin"), std::string()}) {
+  // A named pipe without a writer: opening it must not wait for one.
+  ASSERT_EQ(mkfifo(Path("pipe.bin").c_str(), 0644), 0);
+  for (const std::string& path : {Path("empty.bin"), Path("missing.bin"), Path("folder.bin"),
+                                  Path("pipe.bin"), std::string()}) {
     TEEImage image(path);
     EXPECT_FALSE(image.IsValid()) << path;
     EXPECT_EQ(image.GetLength(), 0u) << path;
     EXPECT_FALSE(image.SaveToFile(Path("never.bin"))) << path; // nothing to save
   }
-  EXPECT_EQ(Names(), (std::vector<std::string>{"empty.bin", "folder.bin"}));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"empty.bin", "folder.bin", "pipe.bin"}));
 }
 
 TEST_F(ImageFile, SaveWithoutBufferLeavesTargetAlone) {
