@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -171,6 +172,28 @@ inline bool ReloadsValid(const TEEImage& image, uint32_t* length = nullptr) {
 
 inline TEEImage Load(const TBytes& bytes) {
   return TEEImage(bytes.data(), static_cast<int32_t>(bytes.size()));
+}
+
+constexpr uint16_t kEn = 0x0409;
+constexpr uint16_t kDe = 0x0407;
+constexpr uint16_t kFr = 0x040C;
+
+// The whole buffer and the length: what a refused change must leave exactly as it was.
+struct TSnapshot {
+  TBytes bytes;
+  uint32_t length;
+  bool operator==(const TSnapshot&) const = default;
+};
+
+inline TSnapshot Snap(const TEEImage& image) {
+  return {ImageBytes(image), image.GetLength()};
+}
+
+inline void PrintTo(const TSnapshot& s, std::ostream* out) {
+  *out << "length " << s.length << ", bytes";
+  for (uint32_t i = 0; i < s.length && i < s.bytes.size(); ++i) {
+    *out << ' ' << int(s.bytes[i]);
+  }
 }
 
 } // namespace testimages
