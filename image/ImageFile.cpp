@@ -2,6 +2,7 @@
 
 #include "ByteBlock.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -67,7 +68,8 @@ int CreateTemporary(const std::string& target, std::string& name) {
   const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   // Keep the name short enough for the file system even when the target's name is long.
   const std::string base = target.substr(slash == std::string::npos ? 0 : slash + 1, 64);
-  static unsigned counter = 0;
+  // Saves may run on several threads at once (one per hub in the command-line tool).
+  static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     name =
         folder + "." + base + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
@@ -168,7 +170,10 @@ bool TImageFile::Write(const std::string& path, const uint8_t* bytes, uint32_t c
   std::string temporary;
   const int fd = CreateTemporary(target, temporary);
   if (fd < 0) {
-    return exists && WriteInPlace(target, bytes, count, true);
+    // Only a folder that refuses new files leaves writing in place as the way out; on any other
+    // failure (a full disk, say) truncating the file could lose it, so the save fails instead.
+    const bool folderRefuses = errno == EACCES || errno == EPERM || errno == EROFS;
+    return exists && folderRefuses && WriteInPlace(target, bytes, count, true);
   }
   bool ok = WriteAll(fd, bytes, count);
   if (ok && exists) {
