@@ -1,9 +1,15 @@
 #include "Trgtdev.h"
 
+#include "ByteBlock.h"
 #include "HubRequests.h"
 
 #include <cstring>
-#include <new>
+
+TTargetDev::TOutOfMemoryHook TTargetDev::FOutOfMemoryHook = nullptr;
+
+void TTargetDev::SetOutOfMemoryHook(TOutOfMemoryHook hook) {
+  FOutOfMemoryHook = hook;
+}
 
 TTargetDev::TTargetDev(THubDriver& driver, const std::string& path)
     : FDriver(driver), FPath(path) {}
@@ -57,8 +63,12 @@ bool TTargetDev::ControlTransfer(bool write, uint8_t* data, uint32_t n) {
   }
 
   const uint32_t size = kRecHeaderSize + n;
-  uint8_t* record = new (std::nothrow) uint8_t[size](); // every byte not set below stays zero
+  const TByteBlock block(size); // every byte not set below stays zero
+  uint8_t* record = block.Get();
   if (record == nullptr) {
+    if (FOutOfMemoryHook != nullptr) {
+      FOutOfMemoryHook();
+    }
     FLastError = THubError::Other;
     return false;
   }
@@ -96,6 +106,5 @@ bool TTargetDev::ControlTransfer(bool write, uint8_t* data, uint32_t n) {
   if (!write && n > 0) {
     std::memcpy(data, record + kRecHeaderSize, n);
   }
-  delete[] record;
   return ok;
 }

@@ -12,6 +12,11 @@ public:
   TTargetDev(THubDriver& driver, const std::string& path);
   virtual ~TTargetDev();
 
+  // Called when the request record cannot be allocated, before the transfer fails; the device
+  // layer shows nothing itself, the application installs what the user sees.
+  using TOutOfMemoryHook = void (*)();
+  static void SetOutOfMemoryHook(TOutOfMemoryHook hook);
+
   TTargetDev(const TTargetDev&) = delete;
   TTargetDev& operator=(const TTargetDev&) = delete;
 
@@ -32,4 +37,6 @@ private:
   THubError FLastError = THubError::None;
 
   void NoteFailure();
+
+  static TOutOfMemoryHook FOutOfMemoryHook;
 };

@@ -1,5 +1,6 @@
 // The channel: the request record byte for byte, the result rule, and the handle's life.
 #include "Trgtdev.h"
+#include "ByteBlock.h"
 #include "FakeHubDriver.h"
 
 #include <gtest/gtest.h>
@@ -189,6 +190,27 @@ TEST(TrgtdevLastError, ANegativeStatusIsAStall) {
   uint8_t erased = 0xFF;
   EXPECT_FALSE(channel.FDevice.ControlTransfer(true, &erased, 1));
   EXPECT_EQ(channel.FDevice.LastError(), THubError::Stalled);
+}
+
+int GOutOfMemoryReports = 0;
+
+TEST(TrgtdevTransfer, ARecordThatCannotBeAllocatedIsReportedAndFailsTheTransfer) {
+  TOpenChannel channel;
+  GOutOfMemoryReports = 0;
+  TTargetDev::SetOutOfMemoryHook([] { ++GOutOfMemoryReports; });
+  std::vector<uint8_t> data(512, 0xAA);
+  TByteBlock::FailAllocation(0);
+  const bool done = channel.FDevice.ControlTransfer(false, data.data(), 512);
+  TByteBlock::FailAllocation(-1);
+  TTargetDev::SetOutOfMemoryHook(nullptr);
+  EXPECT_FALSE(done);
+  EXPECT_EQ(GOutOfMemoryReports, 1);
+  EXPECT_NE(channel.FDevice.LastError(), THubError::None);
+  EXPECT_EQ(channel.FDriver.Count("ioctl"), 0u);
+  EXPECT_EQ(data, std::vector<uint8_t>(512, 0xAA)); // nothing copied back from no record
+  // The next transfer allocates again and reports nothing.
+  EXPECT_TRUE(channel.FDevice.ControlTransfer(false, data.data(), 512));
+  EXPECT_EQ(GOutOfMemoryReports, 1);
 }
 
 } // namespace
