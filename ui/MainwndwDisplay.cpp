@@ -27,11 +27,11 @@ void TMainWindow::ClearFields() {
         ui->FSCfgDescEdit,   ui->FSCfgStrEdit,    ui->HSCfgLenEdit,     ui->HSCfgDescEdit,
         ui->HSCfgStrEdit,    ui->IF0LenEdit,      ui->IF0DescEdit,      ui->IF0StrEdit,
         ui->IF1LenEdit,      ui->IF1DescEdit,     ui->IF1StrEdit})
-    edit->clear();
+    edit->setText(QString()); // clear() would leave the edit marked as typed into
   FShownStrings.clear();
   for (const auto* group : {&FCfgBits1, &FCfgBits2, &FSupportedStrings, &FActPorts, &FRemPorts})
     for (QLineEdit* edit : *group)
-      edit->clear();
+      edit->setText(QString());
 }
 
 void TMainWindow::RefreshFields() {

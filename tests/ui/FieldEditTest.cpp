@@ -247,4 +247,24 @@ TEST_F(FieldEditTest, ALanguageCountBeyondTheBufferListsOnlyWhatIsInside) {
   EXPECT_EQ(E("NumLangsEdit")->text(), "FF");
 }
 
+// After an invalid read the page keeps empty edits; passing through one without typing shows it
+// again from the (invalid) image instead of trying to convert the empty text.
+TEST_F(FieldEditTest, PassingThroughFieldsEmptiedByAnInvalidReadStoresNothing) {
+  OpenBytes(HeaderImage(0xD4, {{1, 0x34}, {2, 0x12}}));
+  const auto boxes = OpenBytes(std::vector<uint8_t>(512, 0xFF)); // the file dialog, then this
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].text, "Configuration data read from file is invalid");
+  EXPECT_TRUE(E("VIDEdit")->text().isEmpty());
+  EXPECT_FALSE(E("VIDEdit")->isModified());
+  EXPECT_FALSE(E("IllegalDescEdit")->isModified());
+  EXPECT_TRUE(Leave("VIDEdit").empty());
+  EXPECT_TRUE(Leave("PIDEdit").empty());
+  EXPECT_EQ(E("VIDEdit")->text(), "FFFF");
+  EXPECT_TRUE(Leave("IllegalDescEdit").empty());
+  EXPECT_TRUE(Leave("PIDEdit").empty());
+  for (const char* bit : {"CB1Res0Edit", "SingleTTEdit", "GangPwrdEdit", "CB1Res3Edit",
+                          "NoIndicEdit", "FSOnlyEdit", "CmpdDevEdit", "IllegalDescEdit"})
+    EXPECT_EQ(E(bit)->text(), "1") << bit;
+}
+
 } // namespace
