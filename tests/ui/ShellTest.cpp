@@ -287,4 +287,12 @@ TEST(ExceptionDisplay, AppendsAFullStopAfterLettersAndDigitsOnly) {
     EXPECT_EQ(TKorvaneApp::ExceptionText(message), shown);
 }
 
+// A click must move the focus to a command button on every platform, so that the control being
+// left stores its edit before the command runs.
+TEST_F(ShellTest, CommandButtonsTakeTheFocusWhenClicked) {
+  for (const char* name : {"FileReadBtn", "FileWriteBtn", "DevReadBtn", "DevWriteBtn", "InitDevBtn",
+                           "LangBtn", "GenerateSerialNoBtn"})
+    EXPECT_EQ(W<QPushButton>(name)->focusPolicy(), Qt::StrongFocus) << name;
+}
+
 } // namespace
