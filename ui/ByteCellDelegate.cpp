@@ -32,6 +32,17 @@ QWidget* TByteCellDelegate::createEditor(QWidget* parent, const QStyleOptionView
   return editor;
 }
 
+// A masked value is taken as shown, its blank included: the mask's text() would drop the blank
+// and turn " 5" into a valid "5", where a value with a blank in it must fail conversion.
+void TByteCellDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
+                                     const QModelIndex& index) const {
+  auto* edit = qobject_cast<QLineEdit*>(editor);
+  if (edit != nullptr && !edit->inputMask().isEmpty())
+    model->setData(index, edit->displayText(), Qt::EditRole);
+  else
+    QStyledItemDelegate::setModelData(editor, model, index);
+}
+
 bool TByteCellDelegate::Complete(const QLineEdit& editor) {
   return editor.inputMask().isEmpty() || editor.hasAcceptableInput();
 }

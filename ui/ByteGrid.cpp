@@ -8,6 +8,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 
+#include <utility>
+
 namespace {
 constexpr int kMaskedRole = Qt::UserRole + 1;
 }
@@ -108,10 +110,17 @@ void TByteGrid::keyPressEvent(QKeyEvent* event) {
   QTableWidget::keyPressEvent(event);
 }
 
+void TByteGrid::focusInEvent(QFocusEvent* event) {
+  FHasFocus = true;
+  QTableWidget::focusInEvent(event);
+}
+
 void TByteGrid::focusOutEvent(QFocusEvent* event) {
   QTableWidget::focusOutEvent(event);
   const Qt::FocusReason reason = event->reason();
   if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+    return;
+  if (!std::exchange(FHasFocus, false))
     return;
   FocusWentTo(QApplication::focusWidget());
 }

@@ -35,10 +35,12 @@ signals:
 
 protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
   TByteCellDelegate* FDelegate;
   TKeyFilter* FHexFilter;
+  bool FHasFocus = false; // a refused exit elsewhere can take back a focus the grid never got
 };

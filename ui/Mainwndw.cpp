@@ -15,6 +15,8 @@
 #include <QFocusEvent>
 #include <QGuiApplication>
 
+#include <utility>
+
 namespace {
 
 // The file dialogs' filter. The combined entry lists both patterns, so it shows both kinds.
@@ -151,18 +153,41 @@ void TMainWindow::SetupExitHandlers() {
       FExitHandlers[edit] = [this, handler = handler] { (this->*handler)(); };
   for (const auto& entry : FExitHandlers)
     entry.first->installEventFilter(this);
+  for (QPushButton* button : {ui->FileReadBtn, ui->FileWriteBtn, ui->DevReadBtn, ui->DevWriteBtn,
+                              ui->InitDevBtn, ui->LangBtn, ui->GenerateSerialNoBtn})
+    button->installEventFilter(this);
 }
 
 // Exit handlers run when the focus moves to another control of this window; a message box
 // opening, another window or a drop-down list taking the focus is no exit.
+// Only an edit that had the focus is left: when a refused exit hands the focus back, the control
+// it was going to never got it, and its FocusOut is no exit.
 bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::FocusOut) {
+  if (event->type() == QEvent::FocusIn) {
+    FFocusedEdit = watched;
+  } else if (event->type() == QEvent::FocusOut) {
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+        std::exchange(FFocusedEdit, nullptr) == watched) {
       const auto handler = FExitHandlers.find(watched);
-      if (handler != FExitHandlers.end())
-        handler->second();
+      if (handler != FExitHandlers.end()) {
+        try {
+          handler->second();
+        } catch (...) {
+          // The edit keeps the focus, so a button whose click moved it does not act (below).
+          static_cast<QWidget*>(watched)->setFocus(Qt::OtherFocusReason);
+          throw;
+        }
+      }
     }
+  } else if (event->type() == QEvent::MouseButtonPress && event->spontaneous()) {
+    // A click gives the button the focus before the press reaches it, which runs the exit handler
+    // of the control that had it. If that handler refused and took the focus back (a field, a
+    // grid value), the command must not run on an image without the refused edit.
+    const auto* button = qobject_cast<QPushButton*>(watched);
+    if (button != nullptr && (button->focusPolicy() & Qt::ClickFocus) != 0 &&
+        focusWidget() != button)
+      return true;
   }
   return QWidget::eventFilter(watched, event);
 }

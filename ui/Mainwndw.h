@@ -147,6 +147,7 @@ private:
   // What each bString field showed at the last fill: leaving a field unchanged stores nothing.
   std::map<const QObject*, QString> FShownStrings;
   std::map<QObject*, std::function<void()>> FExitHandlers;
+  const QObject* FFocusedEdit = nullptr; // the exit-handled edit that last received the focus
   std::function<void()> FTerminate;
   bool FUpdatingGrid = false;
 };

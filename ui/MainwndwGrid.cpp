@@ -5,6 +5,7 @@
 #include "HexText.h"
 #include "Mainwndw.h"
 #include "Messages.h"
+#include "UiError.h"
 #include "ui_Mainwndw.h"
 
 #include <vector>
@@ -46,7 +47,17 @@ void TMainWindow::UpdateByteList() {
   for (uint32_t address = 0; address < length; ++address) {
     const int row = grid.FindRow(TByteGrid::KeyText(address));
     const QString text = row < 0 ? QString() : grid.ValueAt(row);
-    block[address] = static_cast<uint8_t>(ConvertHex(text) & 0xFF);
+    uint32_t value = 0;
+    try {
+      value = ConvertHex(text);
+    } catch (const TUiError&) {
+      // A value the user can correct takes the focus back to the grid. A deleted row cannot be
+      // put back from the grid, and holding the focus there would leave no way out of it.
+      if (row >= 0)
+        ui->ByteList->setFocus(Qt::OtherFocusReason);
+      throw;
+    }
+    block[address] = static_cast<uint8_t>(value & 0xFF);
   }
   auto image = std::make_unique<TEEImage>(block.data(), static_cast<int32_t>(length));
   FUpdatingGrid = true;

@@ -136,4 +136,25 @@ TEST_F(ByteGridTest, HeaderRowsFollowFieldEditsAndStringRowsStay) {
   EXPECT_EQ(Grid()->rowCount(), 13);
 }
 
+// The mask shows an empty position as a blank; a value with a blank in it fails conversion and
+// the grid keeps the focus until the value is corrected.
+TEST_F(ByteGridTest, AValueWithABlankFailsConversion) {
+  OpenBytes(HeaderImage(0xD4, {{3, 0x12}}));
+  QLineEdit* editor = EditCell(3);
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClick(editor, Qt::Key_Delete);
+  QTest::keyClick(editor, Qt::Key_Right);
+  QTest::keyClicks(editor, "5");
+  EXPECT_EQ(editor->displayText(), " 5");
+  EXPECT_TRUE(editor->hasAcceptableInput());
+  EXPECT_EQ(Texts(Leave()), std::vector<QString>{"'0x 5' is not a valid integer value."});
+  EXPECT_EQ(Byte(3), 0x12);
+  EXPECT_EQ(FWindow->focusWidget(), Grid());
+  Grid()->setCurrentCell(2, 1); // the failing cell is current still: step off to edit it again
+  TypeInCell(3, "05");
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(Byte(3), 0x05);
+}
+
 } // namespace

@@ -1,12 +1,15 @@
 // "Read from EEPROM", "Write to EEPROM" and "Erase EEPROM" over the simulated hub: every outcome's
 // messages, and what each command leaves of the image and the display.
+#include "ByteGrid.h"
 #include "Eeimage.h"
 #include "ExampleImages.h"
 #include "UiTestSupport.h"
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 
 #include <fstream>
 
@@ -131,6 +134,66 @@ TEST_F(DeviceButtonsTest, APendingFieldEditIsStoredBeforeTheWriteSendsTheImage) 
   const std::vector<uint8_t> eeprom = EepromBytes();
   EXPECT_EQ(eeprom[3], 0xEF);
   EXPECT_EQ(eeprom[4], 0xBE);
+}
+
+// A click first moves the focus, so the control being left is stored first. When its exit is
+// refused, the focus goes back to it and the clicked command must not run: the write would send
+// an image without what was typed and report success.
+TEST_F(DeviceButtonsTest, ARefusedExitStopsTheClickedCommand) {
+  struct TCase {
+    const char* what;
+    std::function<void()> edit;
+    QString message;
+    const char* keeper; // the control that gets the focus back
+  };
+  TByteGrid* grid = W<TByteGrid>("ByteList");
+  const auto cell = [this, grid](const QString& keys, bool blank) {
+    Activate();
+    grid->setFocus();
+    grid->setCurrentCell(3, 1);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClick(editor, Qt::Key_Delete);
+    if (blank)
+      QTest::keyClick(editor, Qt::Key_Right); // leave the first position blank
+    QTest::keyClicks(editor, keys);
+  };
+  const TCase cases[] = {
+      {"pasted field value",
+       [this] {
+         Activate();
+         E("PIDEdit")->setFocus();
+         E("PIDEdit")->selectAll();
+         E("PIDEdit")->insert("G1");
+       },
+       "'0xG1' is not a valid integer value.", "PIDEdit"},
+      {"incomplete grid value", [&cell] { cell("7", false); },
+       "Invalid input value.  Use escape key to abandon changes.", "ByteList"},
+      {"grid value with a blank", [&cell] { cell("5", true); },
+       "'0x 5' is not a valid integer value.", "ByteList"},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.what);
+    EXPECT_TRUE(Click("DevReadBtn").empty());
+    const std::vector<uint8_t> eeprom = EepromBytes();
+    const uint32_t requests = FDriver.RequestCount(FHubPath);
+    test.edit();
+    EXPECT_EQ(Texts(Click("DevWriteBtn")), std::vector<QString>{test.message});
+    EXPECT_EQ(FDriver.RequestCount(FHubPath), requests);
+    EXPECT_EQ(EepromBytes(), eeprom);
+    QWidget* keeper = W<QWidget>(test.keeper);
+    QWidget* focus = FWindow->focusWidget();
+    EXPECT_TRUE(focus == keeper || keeper->isAncestorOf(focus))
+        << (focus == nullptr ? "none" : focus->objectName().toStdString());
+    EXPECT_FALSE(W<QPushButton>("DevWriteBtn")->isDown());
+  }
+  // Once the field converts, the same click stores it and writes.
+  Click("DevReadBtn");
+  Type("PIDEdit", "BEEF");
+  EXPECT_EQ(Texts(Click("DevWriteBtn")),
+            std::vector<QString>{"Successfully wrote configuration data to device"});
+  EXPECT_EQ(EepromBytes()[4], 0xBE);
 }
 
 } // namespace
