@@ -6,6 +6,7 @@
 #include "Mainwndw.h"
 #include "Messages.h"
 #include "SimulatedHub.h"
+#include "Trgtdev.h"
 #include "UsbHubDriver.h"
 
 #include <QGuiApplication>
@@ -29,9 +30,28 @@ const char* const kUsage =
     "                   when missing); repeatable, one hub per file; real hubs are not used\n"
     "  --help           show this text and end\n";
 
-void OutOfMemoryHook(bool fatal) {
-  if (fatal)
+// The window, while it exists, shows the report itself so that the command that ran out of memory
+// knows it.
+TMainWindow* GWindow = nullptr;
+
+void OutOfMemory() {
+  if (GWindow != nullptr)
+    GWindow->OutOfMemory();
+  else
     TKorvaneApp::OutOfMemory(QStringLiteral("Out of memory"));
+}
+
+// Points the reports at the window for as long as it lives.
+struct TOutOfMemoryRoute {
+  explicit TOutOfMemoryRoute(TMainWindow& window) { GWindow = &window; }
+  ~TOutOfMemoryRoute() { GWindow = nullptr; }
+  TOutOfMemoryRoute(const TOutOfMemoryRoute&) = delete;
+  TOutOfMemoryRoute& operator=(const TOutOfMemoryRoute&) = delete;
+};
+
+void ImageOutOfMemory(bool fatal) {
+  if (fatal)
+    OutOfMemory();
 }
 
 } // namespace
@@ -43,7 +63,11 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (std::strcmp(argv[i], "--simulate") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--simulate") == 0) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "korvane: --simulate needs a FILE\n\n%s", kUsage);
+        return 64; // EX_USAGE
+      }
       simulated.emplace_back(argv[++i]);
       continue;
     }
@@ -75,7 +99,8 @@ int main(int argc, char** argv) {
   }
 
   TKorvaneApp app(argc, argv);
-  TEEImage::SetOutOfMemoryHook(&OutOfMemoryHook);
+  TEEImage::SetOutOfMemoryHook(&ImageOutOfMemory);
+  TTargetDev::SetOutOfMemoryHook(&OutOfMemory);
   try {
     TMainWindow window(*driver);
     TLangWndw languages(&window);
@@ -84,6 +109,7 @@ int main(int argc, char** argv) {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
       window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();
+    const TOutOfMemoryRoute route(window);
     app.exec();
   } catch (const std::exception& error) {
     TKorvaneApp::ShowException(QString::fromUtf8(error.what()));

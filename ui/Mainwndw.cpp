@@ -196,6 +196,12 @@ int TMainWindow::TagOf(const QWidget* control) {
   return control->property("Tag").toInt();
 }
 
+void TMainWindow::OutOfMemory() {
+  FOutOfMemory = true;
+  ShowMessage(this, QStringLiteral("Out of memory"));
+  Terminate();
+}
+
 void TMainWindow::Terminate() {
   if (FTerminate)
     FTerminate();
@@ -228,7 +234,10 @@ void TMainWindow::FileReadBtnClick() {
   if (ImportDlg->exec() != QDialog::Accepted || ImportDlg->selectedFiles().isEmpty())
     return;
   const QString name = ImportDlg->selectedFiles().front();
+  FOutOfMemory = false;
   ReplaceImage(std::make_unique<TEEImage>(QFile::encodeName(name).toStdString()));
+  if (FOutOfMemory)
+    return; // already reported, and the application is ending
   if (FImage->IsValid())
     ShowNewImage();
   else

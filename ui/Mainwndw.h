@@ -36,6 +36,9 @@ public:
 
   // Called where the application must end after memory could not be had.
   void SetTerminate(std::function<void()> terminate) { FTerminate = std::move(terminate); }
+  // "Out of memory", then the application is asked to end. The application routes the image's
+  // and the channel's out-of-memory reports here, so a load can stop without a second message.
+  void OutOfMemory();
 
 public slots:
   void FileReadBtnClick();
@@ -149,5 +152,6 @@ private:
   std::map<QObject*, std::function<void()>> FExitHandlers;
   const QObject* FFocusedEdit = nullptr; // the exit-handled edit that last received the focus
   std::function<void()> FTerminate;
+  bool FOutOfMemory = false; // reported since the current load began
   bool FUpdatingGrid = false;
 };

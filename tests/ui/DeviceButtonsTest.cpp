@@ -1,8 +1,10 @@
 // "Read from EEPROM", "Write to EEPROM" and "Erase EEPROM" over the simulated hub: every outcome's
 // messages, and what each command leaves of the image and the display.
+#include "ByteBlock.h"
 #include "ByteGrid.h"
 #include "Eeimage.h"
 #include "ExampleImages.h"
+#include "Trgtdev.h"
 #include "UiTestSupport.h"
 
 #include <QApplication>
@@ -194,6 +196,40 @@ TEST_F(DeviceButtonsTest, ARefusedExitStopsTheClickedCommand) {
   EXPECT_EQ(Texts(Click("DevWriteBtn")),
             std::vector<QString>{"Successfully wrote configuration data to device"});
   EXPECT_EQ(EepromBytes()[4], 0xBE);
+}
+
+// The application routes the image's and the channel's out-of-memory reports to the window.
+TMainWindow* GReportTo = nullptr;
+
+// Out of memory while a command runs: one "Out of memory", the application asked to end once,
+// and for a transfer the failure that follows it. A load is abandoned without a second message.
+TEST_F(DeviceButtonsTest, OutOfMemoryIsReportedOnceAndTheApplicationAskedToEnd) {
+  GReportTo = FWindow.get();
+  TEEImage::SetOutOfMemoryHook([](bool fatal) {
+    if (fatal)
+      GReportTo->OutOfMemory();
+  });
+  TTargetDev::SetOutOfMemoryHook([] { GReportTo->OutOfMemory(); });
+  Click("DevReadBtn");
+  const TEEImage* shown = FWindow->Image();
+
+  TByteBlock::FailAllocation(0); // the transfer's request record
+  EXPECT_EQ(
+      Texts(Click("DevReadBtn")),
+      (std::vector<QString>{"Out of memory", "Couldn't read configuration data from device"}));
+  EXPECT_EQ(FTerminations, 1);
+  EXPECT_EQ(FWindow->Image(), shown);
+
+  const QString file = TempFile("loaded.bin");
+  ASSERT_TRUE(MakeExampleD4()->SaveToFile(file.toStdString()));
+  TByteBlock::FailAllocation(0); // the loaded image's buffer
+  const auto boxes = OpenFile(file);
+  TByteBlock::FailAllocation(-1);
+  TEEImage::SetOutOfMemoryHook(nullptr);
+  TTargetDev::SetOutOfMemoryHook(nullptr);
+  ASSERT_EQ(boxes.size(), 2u); // the file dialog, then the report
+  EXPECT_EQ(boxes[1].text, "Out of memory");
+  EXPECT_EQ(FTerminations, 2);
 }
 
 } // namespace
