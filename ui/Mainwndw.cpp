@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFocusEvent>
+#include <QFontDatabase>
 #include <QGuiApplication>
 
 #include <utility>
@@ -92,6 +93,7 @@ TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
   SetupFilters();
   SetupExitHandlers();
   SetupStringPage();
+  SetupFixedFont();
 
   connect(ui->FileReadBtn, &QPushButton::clicked, this, &TMainWindow::FileReadBtnClick);
   connect(ui->FileWriteBtn, &QPushButton::clicked, this, &TMainWindow::FileWriteBtnClick);
@@ -118,6 +120,21 @@ void TMainWindow::SetupFilters() {
   for (const auto* group : {&FCfgBits1, &FCfgBits2, &FSupportedStrings, &FActPorts, &FRemPorts})
     for (QLineEdit* edit : *group)
       edit->installEventFilter(FForceBin);
+}
+
+// The header fields, the descriptor length and type fields and the serial number are shown in the
+// platform's fixed-pitch font (a family name such as "Monospace" exists only on some systems).
+void TMainWindow::SetupFixedFont() {
+  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  QList<QLineEdit*> edits = ui->DevSetTab->findChildren<QLineEdit*>();
+  for (const TStringRow& row : FStringRows)
+    edits << row.Length << row.Type;
+  edits << ui->SNStrEdit;
+  for (QLineEdit* edit : edits) {
+    QFont font = fixed;
+    font.setPointSizeF(edit->font().pointSizeF());
+    edit->setFont(font);
+  }
 }
 
 void TMainWindow::SetupExitHandlers() {

@@ -57,6 +57,7 @@ private:
   // Shell (Mainwndw.cpp)
   void SetupFilters();
   void SetupExitHandlers();
+  void SetupFixedFont();
   void ReplaceImage(std::unique_ptr<TEEImage> image);
   void ShowNewImage();
   bool ImageUsable() const;

@@ -102,10 +102,15 @@ void TMainWindow::ApplyLayout(int kind) {
     const bool on = rule.state[kind] == TGroupState::On;
     QGroupBox* group = rule.group;
     group->setEnabled(on);
+    // The caption colour: styles draw the title with Text or WindowText. The disabled colours stay
+    // the platform's, which the group passes on to the disabled labels inside it.
     QPalette palette = group->palette();
     const QPalette system;
-    palette.setColor(QPalette::WindowText, on ? system.color(QPalette::Active, QPalette::WindowText)
-                                              : system.color(QPalette::Disabled, QPalette::Text));
+    const QColor caption = on ? system.color(QPalette::Active, QPalette::WindowText)
+                              : system.color(QPalette::Disabled, QPalette::Text);
+    for (const QPalette::ColorGroup state : {QPalette::Active, QPalette::Inactive})
+      for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text})
+        palette.setColor(state, role, caption);
     group->setPalette(palette);
     for (QWidget* child : group->findChildren<QWidget*>())
       child->setEnabled(on);

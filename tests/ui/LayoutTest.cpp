@@ -2,7 +2,9 @@
 #include "ExampleImages.h"
 #include "UiTestSupport.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -170,6 +172,43 @@ TEST_F(LayoutTest, EveryFieldHasRoomForItsText) {
           QDir(folder).filePath(QStringLiteral("device-settings-%1.png").arg(name)));
     }
   }
+}
+
+// A group's caption is grey when the group is off and in the window text colour when on; the
+// labels inside keep the platform's own disabled colour (0xD2 disables the upper port rows).
+TEST_F(LayoutTest, CaptionColoursAndDisabledLabels) {
+  const QPalette system = QApplication::palette();
+  const QColor grey = system.color(QPalette::Disabled, QPalette::Text);
+  const QColor text = system.color(QPalette::Active, QPalette::WindowText);
+  const char* const names[] = {"OCTimersGrp",         "CfgBits1Grp", "CfgBits2Grp",
+                               "SupportedStringsGrp", "ActPortGrp",  "RemPortGrp"};
+  for (uint8_t kind : {0xD0, 0xD2, 0xD3, 0xD4}) {
+    OpenBytes(HeaderImage(kind, {}));
+    for (const char* name : names) {
+      const QGroupBox* group = W<QGroupBox>(name);
+      const QPalette::ColorGroup state = group->isEnabled() ? QPalette::Active : QPalette::Disabled;
+      const QColor expected = group->isEnabled() ? text : grey;
+      EXPECT_EQ(group->palette().color(state, QPalette::Text), expected)
+          << name << " in 0x" << std::hex << int(kind);
+      EXPECT_EQ(group->palette().color(state, QPalette::WindowText), expected)
+          << name << " in 0x" << std::hex << int(kind);
+    }
+    if (kind == 0xD2) {
+      for (const char* label : {"ActPort47Lbl", "RemPort47Lbl"})
+        EXPECT_EQ(W<QLabel>(label)->palette().color(QPalette::Disabled, QPalette::WindowText),
+                  system.color(QPalette::Disabled, QPalette::WindowText))
+            << label;
+    }
+  }
+}
+
+TEST_F(LayoutTest, FieldEditsUseAFixedPitchFont) {
+  QList<QLineEdit*> edits = W<QWidget>("DevSetTab")->findChildren<QLineEdit*>();
+  for (const char* name : {"MfgLenEdit", "MfgDescEdit", "IF1LenEdit", "IF1DescEdit", "SNStrEdit"})
+    edits << E(name);
+  ASSERT_GT(edits.size(), 60);
+  for (const QLineEdit* edit : edits)
+    EXPECT_TRUE(QFontInfo(edit->font()).fixedPitch()) << edit->objectName().toStdString();
 }
 
 } // namespace
