@@ -157,4 +157,35 @@ TEST_F(ByteGridTest, AValueWithABlankFailsConversion) {
   EXPECT_EQ(Byte(3), 0x05);
 }
 
+TEST_F(ByteGridTest, AnUntouchedExitKeepsTheImageOrRefusesOneTheCheckNoLongerPasses) {
+  const std::vector<uint8_t> bytes =
+      StringImage({0x0409}, 0x01, {{0x0409, 0x01, Descriptor(u"Maker")}});
+  OpenBytes(bytes);
+  const int length = static_cast<int>(bytes.size());
+  ASSERT_EQ(static_cast<int>(FWindow->Image()->GetLength()), length);
+  EditCell(5);
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(ImageBytes(length), bytes);
+  // Every kind switched off while a language is listed: the image keeps it, the grid refuses it.
+  Type("MfgEdit", "0");
+  EXPECT_TRUE(Leave().empty());
+  const std::vector<uint8_t> stored = ImageBytes(length);
+  EXPECT_EQ(stored[21], 0x00);
+  EditCell(5);
+  EXPECT_EQ(Texts(Leave()), std::vector<QString>{"Configuration data entered is invalid"});
+  EXPECT_EQ(ImageBytes(length), stored);
+}
+
+TEST_F(ByteGridTest, AFieldEditRewritesOnlyTheHeaderRows) {
+  const std::vector<uint8_t> bytes =
+      StringImage({0x0409}, 0x01, {{0x0409, 0x01, Descriptor(u"Maker")}});
+  OpenBytes(bytes);
+  TypeInCell(0x18, "7A"); // the LANGID table, not yet taken back
+  Type("VIDEdit", "BEEF");
+  EXPECT_TRUE(Leave("PIDEdit").empty());
+  EXPECT_EQ(Grid()->item(1, 1)->text(), "EF");
+  EXPECT_EQ(Grid()->item(2, 1)->text(), "BE");
+  EXPECT_EQ(Grid()->item(0x18, 1)->text(), "7A");
+}
+
 } // namespace

@@ -232,4 +232,39 @@ TEST_F(DeviceButtonsTest, OutOfMemoryIsReportedOnceAndTheApplicationAskedToEnd) 
   EXPECT_EQ(FTerminations, 2);
 }
 
+TEST_F(DeviceButtonsTest, AFailedEnumerationIsReportedBeforeCouldNotOpen) {
+  Click("DevReadBtn");
+  const TEEImage* shown = FWindow->Image();
+  const uint32_t requests = FDriver.RequestCount(FHubPath);
+  FDriver.SetEnumerationFails(true);
+  for (const char* button : {"DevReadBtn", "DevWriteBtn", "InitDevBtn"}) {
+    SCOPED_TRACE(button);
+    EXPECT_EQ(Texts(Click(button)),
+              (std::vector<QString>{"Can't find any devices", "Couldn't open device"}));
+  }
+  FDriver.SetEnumerationFails(false);
+  EXPECT_EQ(FWindow->Image(), shown);
+  EXPECT_EQ(FDriver.RequestCount(FHubPath), requests);
+}
+
+TEST_F(DeviceButtonsTest, ShortReadsAndRefusedRequestsFailTheReadAndKeepTheImage) {
+  Click("DevReadBtn");
+  const TEEImage* shown = FWindow->Image();
+  const std::vector<uint8_t> bytes = ImageBytes(24);
+  TSimulatedHubDriver::TFaults shortRead;
+  shortRead.FShortRead = true;
+  shortRead.FShortReadBytes = 100;
+  TSimulatedHubDriver::TFaults stalled;
+  stalled.FNegativeStatus = true;
+  for (const auto& faults : {shortRead, stalled}) {
+    ASSERT_TRUE(FDriver.SetFaults(FHubPath, faults));
+    EXPECT_EQ(Texts(Click("DevReadBtn")),
+              std::vector<QString>{"Couldn't read configuration data from device"});
+    EXPECT_EQ(FWindow->Image(), shown);
+    EXPECT_EQ(ImageBytes(24), bytes);
+    EXPECT_EQ(E("SigEdit")->text(), "D4");
+  }
+  EXPECT_EQ(FDriver.OpenHandleCount(), 0u);
+}
+
 } // namespace

@@ -268,4 +268,31 @@ TEST_F(FieldEditTest, PassingThroughFieldsEmptiedByAnInvalidReadStoresNothing) {
     EXPECT_EQ(E(bit)->text(), "1") << bit;
 }
 
+// Switching a string kind on needs room for its descriptor; a full image refuses it quietly and
+// the edit shows the mask again.
+TEST_F(FieldEditTest, ASupportedStringThatDoesNotFitIsRefusedQuietly) {
+  std::vector<uint8_t> bytes;
+  for (size_t units = 126; units > 0 && bytes.empty(); --units) {
+    const uint8_t signature = 0xD4;
+    TEEImage image(&signature, 1);
+    const uint16_t langid = 0x0409;
+    ASSERT_TRUE(image.SetLanguages(&langid, 1));
+    ASSERT_TRUE(image.SetSupportedStrings(0x03));
+    ASSERT_TRUE(
+        image.SetStringDescriptor(langid, 0x01, Descriptor(std::u16string(126, u'M')).data()));
+    if (image.SetStringDescriptor(langid, 0x02, Descriptor(std::u16string(units, u'P')).data())) {
+      bytes.resize(image.GetLength());
+      ASSERT_TRUE(image.CopyTo(bytes.data(), image.GetLength()));
+    }
+  }
+  ASSERT_FALSE(bytes.empty());
+  ASSERT_GT(bytes.size(), 500u);
+  OpenBytes(bytes);
+  Type("SerNumEdit", "1");
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(E("SerNumEdit")->text(), "0");
+  EXPECT_EQ(Byte(21), 0x03);
+  EXPECT_EQ(ImageBytes(static_cast<int>(bytes.size())), bytes);
+}
+
 } // namespace

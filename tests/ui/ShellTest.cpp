@@ -295,4 +295,16 @@ TEST_F(ShellTest, CommandButtonsTakeTheFocusWhenClicked) {
     EXPECT_EQ(W<QPushButton>(name)->focusPolicy(), Qt::StrongFocus) << name;
 }
 
+TEST_F(ShellTest, CancellingTheSaveOnCloseWritesNothingAndStillCloses) {
+  OpenBytes(HeaderImage(0xD0, {}));
+  const QStringList before = QDir(FDir.path()).entryList(QDir::Files);
+  const auto boxes =
+      FBoxes.Run([this] { FWindow->close(); },
+                 {TModalAnswerer::Button(QMessageBox::Yes), TModalAnswerer::Cancel()});
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].kind, "save");
+  EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), before);
+  EXPECT_FALSE(FWindow->isVisible());
+}
+
 } // namespace
