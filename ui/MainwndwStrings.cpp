@@ -116,20 +116,23 @@ void TMainWindow::UpdateStrDesc(QLineEdit* field) {
   if (units.empty())
     return; // an emptied field keeps the image's descriptor
   uint16_t langid = 0;
-  if (units.size() > static_cast<size_t>(kMaxStringUnits)) {
-    ShowMessage(this, kStoreFailed);
-  } else if (CurrentLangID(langid)) {
-    uint8_t descriptor[256] = {};
-    descriptor[0] = static_cast<uint8_t>(2 * units.size() + 2);
-    descriptor[1] = 3;
-    for (size_t unit = 0; unit < units.size(); ++unit) {
-      descriptor[2 + 2 * unit] = static_cast<uint8_t>(units[unit] & 0xFF);
-      descriptor[3 + 2 * unit] = static_cast<uint8_t>(units[unit] >> 8);
-    }
-    if (!FImage->SetStringDescriptor(langid, static_cast<uint8_t>(TagOf(field)), descriptor))
+  // Without a current LANGID nothing is stored and nothing said, however long the text.
+  if (CurrentLangID(langid)) {
+    if (units.size() > static_cast<size_t>(kMaxStringUnits)) {
       ShowMessage(this, kStoreFailed);
+    } else {
+      uint8_t descriptor[256] = {};
+      descriptor[0] = static_cast<uint8_t>(2 * units.size() + 2);
+      descriptor[1] = 3;
+      for (size_t unit = 0; unit < units.size(); ++unit) {
+        descriptor[2 + 2 * unit] = static_cast<uint8_t>(units[unit] & 0xFF);
+        descriptor[3 + 2 * unit] = static_cast<uint8_t>(units[unit] >> 8);
+      }
+      if (!FImage->SetStringDescriptor(langid, static_cast<uint8_t>(TagOf(field)), descriptor))
+        ShowMessage(this, kStoreFailed);
+    }
   }
-  // Without a current LANGID nothing is stored and nothing said; the refresh shows the image.
+  // The refresh shows the image as it now is, stored or not.
   RefreshByteList();
   RefreshFields();
 }

@@ -239,6 +239,21 @@ TEST_F(StringPageTest, LongestTextIs126Units) {
   EXPECT_EQ(E("MfgStrEdit")->text(), QString(63, QLatin1Char('z')) + "?");
 }
 
+// With no languages every field is read-only, but the program can still put text there (the
+// generator does): whatever its length, nothing is stored and nothing said.
+TEST_F(StringPageTest, WithoutALanguageNothingIsStoredOrSaid) {
+  OpenBytes(StringImage({}, 0, {}));
+  const auto before = Current();
+  for (const int units : {12, 127, 200}) {
+    SCOPED_TRACE(units);
+    Type("MfgStrEdit", "");
+    E("MfgStrEdit")->setText(QString(units, QLatin1Char('w')));
+    EXPECT_TRUE(Leave().empty());
+    EXPECT_EQ(Current(), before);
+    EXPECT_TRUE(E("MfgStrEdit")->text().isEmpty());
+  }
+}
+
 TEST_F(StringPageTest, SerialNumberTypedUnderOneLanguageShowsUnderAll) {
   const auto example = MakeExampleD4();
   OpenBytes(Bytes(*example));
