@@ -106,12 +106,19 @@ void TMainWindow::LangIDBoxChange() {
 // Stores only a text that differs from what the field showed: merely passing through a string
 // that the 8-bit set cannot hold, or one with an odd bLength, would otherwise rewrite it.
 void TMainWindow::UpdateStrDesc(QLineEdit* field) {
-  if (FImage == nullptr || !FImage->IsValid())
-    return;
   const QString typed = field->text();
   const auto shown = FShownStrings.find(field);
   if (shown != FShownStrings.end() && shown->second == typed)
     return;
+  if (FImage == nullptr || !FImage->IsValid()) {
+    // An invalid read leaves the page as it was: a changed text there cannot be stored, and
+    // leaving it on screen would look like a success.
+    if (!typed.isEmpty()) {
+      ShowMessage(this, kStoreFailed);
+      ShowStringDescriptors();
+    }
+    return;
+  }
   const std::u16string units = TTextCodec::ThroughCp1252(Units(typed));
   if (units.empty())
     return; // an emptied field keeps the image's descriptor

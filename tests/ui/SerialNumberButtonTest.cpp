@@ -126,4 +126,19 @@ TEST_F(SerialNumberButtonTest, ANumberThatCannotBeStoredDisappears) {
   }
 }
 
+// A read of an image with an unknown signature leaves the page as it was; a number generated there
+// cannot be stored, so it must not stay on screen as if it had been.
+TEST_F(SerialNumberButtonTest, ANumberAfterAnInvalidReadIsRefused) {
+  auto bytes = Bytes(*MakeExampleD4());
+  OpenBytes(bytes);
+  bytes[0] = 0x00;
+  OpenBytes(bytes);
+  ASSERT_FALSE(Image().IsValid());
+  const auto before = Bytes(Image());
+  EXPECT_EQ(Texts(Generate()), std::vector<QString>{kStoreFailed});
+  EXPECT_TRUE(E("SNStrEdit")->text().isEmpty());
+  EXPECT_TRUE(E("SNStrEdit")->isReadOnly());
+  EXPECT_EQ(Bytes(Image()), before);
+}
+
 } // namespace

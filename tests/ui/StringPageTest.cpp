@@ -254,6 +254,29 @@ TEST_F(StringPageTest, WithoutALanguageNothingIsStoredOrSaid) {
   }
 }
 
+// An image with an unknown signature is not shown, so the page keeps the previous image's texts:
+// a text changed there cannot be stored and must not stay as if it had been. Passing through
+// without a change says nothing.
+TEST_F(StringPageTest, ATextTypedAfterAnInvalidReadIsRefused) {
+  auto bytes = Bytes(*MakeExampleD4());
+  OpenBytes(bytes);
+  bytes[0] = 0x00;
+  OpenBytes(bytes);
+  ASSERT_FALSE(Image().IsValid());
+  const auto before = Current();
+  const QString product = E("ProdStrEdit")->text();
+  Type("ProdStrEdit", "");
+  EXPECT_TRUE(Leave("MfgStrEdit").empty());
+  EXPECT_EQ(E("ProdStrEdit")->text(), product);
+  Type("MfgStrEdit", "x");
+  EXPECT_EQ(Texts(Leave()), std::vector<QString>{kStoreFailed});
+  EXPECT_EQ(Current(), before);
+  for (const char* field : {"MfgStrEdit", "ProdStrEdit", "SNStrEdit"}) {
+    EXPECT_TRUE(E(field)->text().isEmpty()) << field;
+    EXPECT_TRUE(E(field)->isReadOnly()) << field;
+  }
+}
+
 TEST_F(StringPageTest, SerialNumberTypedUnderOneLanguageShowsUnderAll) {
   const auto example = MakeExampleD4();
   OpenBytes(Bytes(*example));
