@@ -20,7 +20,10 @@ bool TKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
   auto* key = static_cast<QKeyEvent*>(event);
   const int code = key->key();
-  if (code == Qt::Key_Tab || code == Qt::Key_Backtab || code == Qt::Key_Backspace)
+  // Enter and Esc produce control characters too, but a dialog needs them for its default and
+  // cancel buttons; an edit ignores them, so they reach the dialog (the main window has no use).
+  if (code == Qt::Key_Tab || code == Qt::Key_Backtab || code == Qt::Key_Backspace ||
+      code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Escape)
     return false;
   // Ctrl+letter combinations produce control characters, so copy, paste and cut are discarded.
   if (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))

@@ -122,6 +122,32 @@ TEST_F(FieldEditTest, FiltersDiscardWhatIsNotADigit) {
   EXPECT_EQ(bit->text(), "1");
 }
 
+// Enter and Escape pass the key filters (the language dialog needs them), but in the window's
+// fields and its grid they neither store a half-typed value nor raise anything.
+TEST_F(FieldEditTest, EnterAndEscapeInAFieldDoNothing) {
+  OpenBytes(HeaderImage(0xD4, {{1, 0x34}, {2, 0x12}, {10, 0x55}}));
+  const auto keys = [](QWidget* target) {
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+      QTest::keyClick(target, key);
+  };
+  const std::pair<const char*, const char*> fields[] = {{"VIDEdit", "12"}, {"GangPwrdEdit", "1"}};
+  for (const auto& [name, typed] : fields) {
+    SCOPED_TRACE(name);
+    Type(name, typed);
+    const auto before = ImageBytes(24);
+    QLineEdit* edit = E(name);
+    EXPECT_TRUE(FBoxes.Run([&] { keys(edit); }).empty());
+    EXPECT_EQ(edit->text(), typed);
+    EXPECT_TRUE(edit->hasFocus());
+    EXPECT_EQ(ImageBytes(24), before);
+  }
+  Leave("ByteList");
+  const auto before = ImageBytes(24);
+  auto* grid = W<QTableWidget>("ByteList");
+  EXPECT_TRUE(FBoxes.Run([&] { keys(grid); }).empty());
+  EXPECT_EQ(ImageBytes(24), before);
+}
+
 TEST_F(FieldEditTest, OverCurrentTimersCombineBothNibbles) {
   OpenBytes(HeaderImage(0xD4, {}));
   Type("EnPortEdit", "A");

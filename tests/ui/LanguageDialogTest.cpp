@@ -229,6 +229,33 @@ TEST_F(LanguageDialogTest, CancelLeavesTheImageAlone) {
   EXPECT_EQ(Shown(), (QStringList{"0x0409", "0x0407"}));
 }
 
+// The user's natural path ends in the edit: Esc there cancels, Enter takes the default button.
+TEST_F(LanguageDialogTest, EscAndEnterInTheEditCloseTheDialog) {
+  OpenExample();
+  const auto before = Bytes(Image());
+  const auto press = [this](const QString& typed, Qt::Key key, bool add) {
+    bool closed = false;
+    Click("LangBtn", {[&](QWidget* dialog) {
+            const TDialogHand hand(dialog);
+            if (add)
+              hand.Add(typed);
+            else
+              QTest::keyClicks(hand.Edit(), typed);
+            // The user clicks back into the edit: a focused button would take Enter itself.
+            hand.Edit()->setFocus(Qt::MouseFocusReason);
+            QTest::keyClick(hand.Edit(), key);
+            closed = !dialog->isVisible();
+            if (!closed)
+              hand.Press("CancelBtn");
+          }});
+    return closed;
+  };
+  EXPECT_TRUE(press("040c", Qt::Key_Escape, false));
+  EXPECT_EQ(Bytes(Image()), before);
+  EXPECT_TRUE(press("040c", Qt::Key_Return, true));
+  EXPECT_EQ(Langids(), (std::vector<uint16_t>{kEnglish, kGerman, kFrench}));
+}
+
 // The count is one byte: a longer list must be refused whole, never stored with a wrapped count
 // (256 would read as none, 257 as one).
 TEST_F(LanguageDialogTest, MoreThan255LanguagesAreRefused) {
