@@ -58,4 +58,8 @@ void TLangWndw::AddBtnClick() {
 
 void TLangWndw::RemBtnClick() {
   qDeleteAll(ui->EnLangList->selectedItems());
+  // The list moves the current item to the neighbour and selects it; a second Remove must not
+  // delete an item the user never chose.
+  ui->EnLangList->clearSelection();
+  ui->EnLangList->setCurrentRow(-1);
 }

@@ -29,9 +29,8 @@ public:
   explicit TDialogHand(QWidget* dialog) : FDialog(dialog) {}
   QLineEdit* Edit() const { return FDialog->findChild<QLineEdit*>("LangIDEdit"); }
   QListWidget* List() const { return FDialog->findChild<QListWidget*>("EnLangList"); }
-  void Press(const char* button) const {
-    QTest::mouseClick(FDialog->findChild<QPushButton*>(button), Qt::LeftButton);
-  }
+  QPushButton* Button(const char* name) const { return FDialog->findChild<QPushButton*>(name); }
+  void Press(const char* button) const { QTest::mouseClick(Button(button), Qt::LeftButton); }
   void Add(const QString& typed) const {
     QTest::keyClicks(Edit(), typed);
     Press("AddBtn");
@@ -227,6 +226,21 @@ TEST_F(LanguageDialogTest, CancelLeavesTheImageAlone) {
       "CancelBtn");
   EXPECT_EQ(Bytes(Image()), before);
   EXPECT_EQ(Shown(), (QStringList{"0x0409", "0x0407"}));
+}
+
+// Deleting an item must not select its neighbour: a second Remove would delete an item the user
+// never chose.
+TEST_F(LanguageDialogTest, ASecondRemoveDeletesNothing) {
+  OpenExample();
+  QStringList items;
+  Languages(
+      [&](const TDialogHand& hand) {
+        hand.Remove("0x0409");
+        hand.Press("RemBtn");
+        items = hand.Items();
+      },
+      "CancelBtn");
+  EXPECT_EQ(items, QStringList{"0x0407"});
 }
 
 // The user's natural path ends in the edit: Esc there cancels, Enter takes the default button.
