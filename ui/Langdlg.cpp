@@ -4,6 +4,8 @@
 #include "KeyFilter.h"
 #include "ui_Langdlg.h"
 
+#include <QStyle>
+
 TLangWndw::TLangWndw(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::LangWndw>()),
       FForceHex(new TKeyFilter(TKeyFilter::TMode::Hex, false, this)) {
@@ -13,6 +15,8 @@ TLangWndw::TLangWndw(QWidget* parent)
   setFixedSize(239, 238);
   ui->LangIDEdit->installEventFilter(FForceHex);
   ui->EnLangList->setSelectionMode(QAbstractItemView::SingleSelection);
+  ui->OKBtn->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, this));
+  ui->CancelBtn->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton, nullptr, this));
   ui->CancelBtn->setAutoDefault(false);
   ui->OKBtn->setDefault(true);
   connect(ui->AddBtn, &QPushButton::clicked, this, &TLangWndw::AddBtnClick);

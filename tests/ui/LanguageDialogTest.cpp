@@ -243,6 +243,16 @@ TEST_F(LanguageDialogTest, ASecondRemoveDeletesNothing) {
   EXPECT_EQ(items, QStringList{"0x0407"});
 }
 
+TEST_F(LanguageDialogTest, OkAndCancelCarryTheStandardGlyphs) {
+  OpenExample();
+  Languages(
+      [](const TDialogHand& hand) {
+        for (const char* name : {"OKBtn", "CancelBtn"})
+          EXPECT_FALSE(hand.Button(name)->icon().isNull()) << name;
+      },
+      "CancelBtn");
+}
+
 // The user's natural path ends in the edit: Esc there cancels, Enter takes the default button.
 TEST_F(LanguageDialogTest, EscAndEnterInTheEditCloseTheDialog) {
   OpenExample();
