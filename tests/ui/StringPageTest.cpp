@@ -55,7 +55,8 @@ TEST_F(StringPageTest, ShowsEveryStringOfTheSelectedLanguage) {
   EXPECT_EQ(box->itemText(0), "0x0409");
   EXPECT_EQ(box->itemText(1), "0x0407");
   EXPECT_FALSE(box->isEditable());
-  EXPECT_FALSE(W<QPushButton>("FontBtn")->isVisible());
+  // isVisible() would be false on a tab not shown; the button itself must be hidden.
+  EXPECT_TRUE(W<QPushButton>("FontBtn")->isHidden());
   EXPECT_FALSE(W<QPushButton>("FontBtn")->isEnabled());
   const char* const fields[][3] = {{"MfgLenEdit", "MfgDescEdit", "MfgStrEdit"},
                                    {"ProdLenEdit", "ProdDescEdit", "ProdStrEdit"},
@@ -233,10 +234,14 @@ TEST_F(StringPageTest, LongestTextIs126Units) {
     EXPECT_EQ(Current(), before);
     EXPECT_EQ(E("MfgStrEdit")->text(), QString(126, QLatin1Char('x')));
   }
-  // Two units per character beyond the basic plane count towards the limit.
-  Paste("MfgStrEdit", QString(63, QLatin1Char('z')) + QString::fromUtf8("😀"));
+  // The limit counts the units after conversion: a character beyond the basic plane is typed as
+  // two units but stored as one default character, so 127 typed units fit.
+  Paste("MfgStrEdit", QString(125, QLatin1Char('z')) + QString::fromUtf8("😀"));
   EXPECT_TRUE(Leave().empty());
-  EXPECT_EQ(E("MfgStrEdit")->text(), QString(63, QLatin1Char('z')) + "?");
+  EXPECT_EQ(E("MfgLenEdit")->text(), "FE");
+  EXPECT_EQ(E("MfgStrEdit")->text(), QString(125, QLatin1Char('z')) + "?");
+  EXPECT_EQ(StoredDescriptor(Image(), kEnglish, TEEImage::kManufacturer),
+            Descriptor(std::u16string(125, u'z') + u"?"));
 }
 
 // With no languages every field is read-only, but the program can still put text there (the
