@@ -5,6 +5,7 @@
 #include "UiTestSupport.h"
 
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -84,6 +85,23 @@ TEST_F(StringPageTest, ShowsEveryStringOfTheSelectedLanguage) {
       EXPECT_EQ(E(fields[row][2])->cursorPosition(), 0);
       EXPECT_FALSE(E(fields[row][2])->hasSelectedText());
     }
+  }
+}
+
+// The texts in the window's sans-serif font at 9 pt; the serial number in the fixed-pitch font at
+// the window's 8 pt.
+TEST_F(StringPageTest, TextFieldFonts) {
+  const std::pair<const char*, int> fields[] = {
+      {"MfgStrEdit", 9},   {"ProdStrEdit", 9}, {"SNStrEdit", 8}, {"FSCfgStrEdit", 9},
+      {"HSCfgStrEdit", 9}, {"IF0StrEdit", 9},  {"IF1StrEdit", 9}};
+  for (const auto& [name, points] : fields) {
+    SCOPED_TRACE(name);
+    const QFont font = E(name)->font();
+    EXPECT_EQ(font.pointSize(), points);
+    if (points == 8)
+      EXPECT_TRUE(QFontInfo(font).fixedPitch());
+    else
+      EXPECT_EQ(font.family(), FWindow->font().family());
   }
 }
 
