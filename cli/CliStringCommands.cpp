@@ -260,7 +260,7 @@ int TCliStringCommands::Serial(TCliContext& context, const std::vector<std::stri
     throw TCliError(cliexit::kData, "the image has no languages (see korvane-cli languages)");
   }
   // One descriptor serves every language, so storing it through the first one is enough.
-  const std::string text = generate ? MakeSerialNumber(12) : parsed.Positionals()[1];
+  const std::string text = generate ? TSerialNumber::MakeSerialNumber(12) : parsed.Positionals()[1];
   TCliImageSupport::StoreString(*image, langids[0], TEEImage::kSerialNumber, text);
   TCliImageSupport::CheckStillValid(*image, "the serial number");
   TCliImageSupport::Save(*image, parsed.Value("-o", path));

@@ -8,24 +8,21 @@ namespace {
 // 2000-01-01 07:00:02 UTC.
 constexpr int64_t kEpoch = 946710002;
 
-TSerialClock& Clock() {
-  static TSerialClock clock;
-  return clock;
+} // namespace
+
+TSerialNumber::TClock TSerialNumber::FClock;
+
+void TSerialNumber::SetClock(TClock clock) {
+  FClock = std::move(clock);
 }
 
-int64_t Now() {
-  if (Clock())
-    return Clock()();
+int64_t TSerialNumber::Now() {
+  if (FClock)
+    return FClock();
   return static_cast<int64_t>(std::time(nullptr));
 }
 
-} // namespace
-
-void SetSerialNumberClock(TSerialClock clock) {
-  Clock() = std::move(clock);
-}
-
-std::string MakeSerialNumberAt(int64_t now, int digits) {
+std::string TSerialNumber::MakeSerialNumberAt(int64_t now, int digits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   // Modulo 2^32 through unsigned arithmetic, so a clock before the epoch wraps, not overflows.
   uint32_t value =
@@ -40,6 +37,6 @@ std::string MakeSerialNumberAt(int64_t now, int digits) {
   return text;
 }
 
-std::string MakeSerialNumber(int digits) {
+std::string TSerialNumber::MakeSerialNumber(int digits) {
   return MakeSerialNumberAt(Now(), digits);
 }

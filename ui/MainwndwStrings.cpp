@@ -146,6 +146,6 @@ void TMainWindow::UpdateStrDesc(QLineEdit* field) {
 
 void TMainWindow::GenSNBtnClick() {
   // The text goes into the field even while it is read-only; the store decides what stays.
-  ui->SNStrEdit->setText(QString::fromStdString(MakeSerialNumber(kSerialDigits)));
+  ui->SNStrEdit->setText(QString::fromStdString(TSerialNumber::MakeSerialNumber(kSerialDigits)));
   UpdateStrDesc(ui->SNStrEdit);
 }

@@ -228,10 +228,10 @@ TEST_F(StringAreaTest, SerialNumberIsSharedByEveryLanguage) {
 }
 
 TEST_F(StringAreaTest, GeneratedSerialNumberComesFromTheClock) {
-  SetSerialNumberClock([] { return int64_t{1796731200}; }); // 2026-12-08 12:00:00 UTC
+  TSerialNumber::SetClock([] { return int64_t{1796731200}; }); // 2026-12-08 12:00:00 UTC
   const std::string path = WriteFile("s.bin", SampleStringImage());
   const TRun run = Run({"serial", path, "--generate"});
-  SetSerialNumberClock({});
+  TSerialNumber::SetClock({});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.out, "000032AA4B4E\n");
   EXPECT_EQ(Text(path, 0x0407, TEEImage::kSerialNumber), "000032AA4B4E");

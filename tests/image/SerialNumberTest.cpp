@@ -20,7 +20,7 @@ int64_t Utc(int year, int month, int day, int hour, int minute, int second) {
 
 class SerialNumberTest : public ::testing::Test {
 protected:
-  void TearDown() override { SetSerialNumberClock({}); }
+  void TearDown() override { TSerialNumber::SetClock({}); }
 };
 
 TEST_F(SerialNumberTest, KnownMoments) {
@@ -39,45 +39,46 @@ TEST_F(SerialNumberTest, KnownMoments) {
       {"2^32 seconds on wraps to zero", 946710002 + (int64_t{1} << 32), "000000000000"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(MakeSerialNumberAt(c.now, 12), c.expected) << c.what;
+    EXPECT_EQ(TSerialNumber::MakeSerialNumberAt(c.now, 12), c.expected) << c.what;
 }
 
 TEST_F(SerialNumberTest, DigitCount) {
   const int64_t now = Utc(2026, 12, 8, 12, 0, 0);
-  EXPECT_EQ(MakeSerialNumberAt(now, 8), "32AA4B4E");
-  EXPECT_EQ(MakeSerialNumberAt(now, 16), "0000000032AA4B4E");
-  EXPECT_EQ(MakeSerialNumberAt(now, 4), "4B4E"); // exactly that many: the low digits
-  EXPECT_EQ(MakeSerialNumberAt(now, 1), "E");
-  EXPECT_EQ(MakeSerialNumberAt(now, 0), "");
-  EXPECT_EQ(MakeSerialNumberAt(now, -5), "");
-  EXPECT_EQ(MakeSerialNumberAt(946710002 + 0xABCDEF, 12), "000000ABCDEF"); // upper case
+  EXPECT_EQ(TSerialNumber::MakeSerialNumberAt(now, 8), "32AA4B4E");
+  EXPECT_EQ(TSerialNumber::MakeSerialNumberAt(now, 16), "0000000032AA4B4E");
+  EXPECT_EQ(TSerialNumber::MakeSerialNumberAt(now, 4), "4B4E"); // exactly that many: the low digits
+  EXPECT_EQ(TSerialNumber::MakeSerialNumberAt(now, 1), "E");
+  EXPECT_EQ(TSerialNumber::MakeSerialNumberAt(now, 0), "");
+  EXPECT_EQ(TSerialNumber::MakeSerialNumberAt(now, -5), "");
+  EXPECT_EQ(TSerialNumber::MakeSerialNumberAt(946710002 + 0xABCDEF, 12),
+            "000000ABCDEF"); // upper case
 }
 
 TEST_F(SerialNumberTest, GrowsByOneEachSecond) {
   const int64_t start = Utc(2030, 6, 1, 0, 0, 0);
   const auto value = [](const std::string& text) { return std::stoull(text, nullptr, 16); };
   for (int64_t s = 0; s < 3; ++s)
-    EXPECT_EQ(value(MakeSerialNumberAt(start + s + 1, 12)),
-              value(MakeSerialNumberAt(start + s, 12)) + 1);
+    EXPECT_EQ(value(TSerialNumber::MakeSerialNumberAt(start + s + 1, 12)),
+              value(TSerialNumber::MakeSerialNumberAt(start + s, 12)) + 1);
 }
 
 TEST_F(SerialNumberTest, ReadsTheClockThatIsSet) {
   int64_t now = Utc(2026, 12, 8, 12, 0, 0);
-  SetSerialNumberClock([&now] { return now; });
-  EXPECT_EQ(MakeSerialNumber(12), "000032AA4B4E");
+  TSerialNumber::SetClock([&now] { return now; });
+  EXPECT_EQ(TSerialNumber::MakeSerialNumber(12), "000032AA4B4E");
   now = 946710001;
-  EXPECT_EQ(MakeSerialNumber(12), "0000FFFFFFFF"); // read afresh on every call
+  EXPECT_EQ(TSerialNumber::MakeSerialNumber(12), "0000FFFFFFFF"); // read afresh on every call
 }
 
 TEST_F(SerialNumberTest, DefaultClockIsTheSystemTime) {
-  SetSerialNumberClock([] { return int64_t{0}; });
-  SetSerialNumberClock({}); // restores the system clock
+  TSerialNumber::SetClock([] { return int64_t{0}; });
+  TSerialNumber::SetClock({}); // restores the system clock
   const int64_t before = static_cast<int64_t>(std::time(nullptr));
-  const std::string text = MakeSerialNumber(12);
+  const std::string text = TSerialNumber::MakeSerialNumber(12);
   const int64_t after = static_cast<int64_t>(std::time(nullptr));
   // The value lies between the two readings; no assumption on how long the call took.
-  const std::string low = MakeSerialNumberAt(before, 12);
-  const std::string high = MakeSerialNumberAt(after, 12);
+  const std::string low = TSerialNumber::MakeSerialNumberAt(before, 12);
+  const std::string high = TSerialNumber::MakeSerialNumberAt(after, 12);
   EXPECT_GE(text, low);
   EXPECT_LE(text, high);
 }

@@ -27,10 +27,10 @@ class SerialNumberButtonTest : public TWindowTest {
 protected:
   void SetUp() override {
     TWindowTest::SetUp();
-    SetSerialNumberClock([this] { return FNow; });
+    TSerialNumber::SetClock([this] { return FNow; });
   }
   void TearDown() override {
-    SetSerialNumberClock({});
+    TSerialNumber::SetClock({});
     TWindowTest::TearDown();
   }
   const TEEImage& Image() const { return *FWindow->Image(); }
