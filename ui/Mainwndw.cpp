@@ -106,16 +106,19 @@ TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
 
 TMainWindow::~TMainWindow() = default;
 
+QList<QLineEdit*> TMainWindow::HexEdits() const {
+  return {ui->SigEdit,         ui->VIDEdit,         ui->PIDEdit,          ui->ResRevEdit,
+          ui->DevRevEdit,      ui->MaxPwrFSEdit,    ui->MaxPwrHSEdit,     ui->ResIntCtlEdit,
+          ui->ResExtCtlEdit,   ui->CtlrPwrFSBPEdit, ui->CtlrPwrHSBPEdit,  ui->CtlrPwrFSSPEdit,
+          ui->CtlrPwrHSSPEdit, ui->PwrOnTimeEdit,   ui->WriteProtectEdit, ui->NumLangsEdit,
+          ui->EnPortEdit,      ui->DisPortEdit,     ui->MfgLenEdit,       ui->MfgDescEdit,
+          ui->ProdLenEdit,     ui->ProdDescEdit,    ui->SNLenEdit,        ui->SNDescEdit,
+          ui->FSCfgLenEdit,    ui->FSCfgDescEdit,   ui->HSCfgLenEdit,     ui->HSCfgDescEdit,
+          ui->IF0LenEdit,      ui->IF0DescEdit,     ui->IF1LenEdit,       ui->IF1DescEdit};
+}
+
 void TMainWindow::SetupFilters() {
-  for (QLineEdit* edit :
-       {ui->SigEdit,         ui->VIDEdit,         ui->PIDEdit,          ui->ResRevEdit,
-        ui->DevRevEdit,      ui->MaxPwrFSEdit,    ui->MaxPwrHSEdit,     ui->ResIntCtlEdit,
-        ui->ResExtCtlEdit,   ui->CtlrPwrFSBPEdit, ui->CtlrPwrHSBPEdit,  ui->CtlrPwrFSSPEdit,
-        ui->CtlrPwrHSSPEdit, ui->PwrOnTimeEdit,   ui->WriteProtectEdit, ui->NumLangsEdit,
-        ui->EnPortEdit,      ui->DisPortEdit,     ui->MfgLenEdit,       ui->MfgDescEdit,
-        ui->ProdLenEdit,     ui->ProdDescEdit,    ui->SNLenEdit,        ui->SNDescEdit,
-        ui->FSCfgLenEdit,    ui->FSCfgDescEdit,   ui->HSCfgLenEdit,     ui->HSCfgDescEdit,
-        ui->IF0LenEdit,      ui->IF0DescEdit,     ui->IF1LenEdit,       ui->IF1DescEdit})
+  for (QLineEdit* edit : HexEdits())
     edit->installEventFilter(FForceHex);
   for (const auto* group : {&FCfgBits1, &FCfgBits2, &FSupportedStrings, &FActPorts, &FRemPorts})
     for (QLineEdit* edit : *group)
@@ -280,22 +283,31 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void TMainWindow::DevReadBtnClick() {
-  std::unique_ptr<TEEImage> image;
-  TBusy busy;
-  const TEepromOutcome outcome = ReadEeprom(FDriver, FDevice, image);
-  busy.Release();
+bool TMainWindow::ReportCommonOutcome(TEepromOutcome outcome, const QString& outOfMemory) {
   switch (outcome) {
   case TEepromOutcome::EnumerationFailed:
     ShowMessage(this, QStringLiteral("Can't find any devices"));
     [[fallthrough]];
   case TEepromOutcome::NoDevice:
     ShowMessage(this, QStringLiteral("Couldn't open device"));
-    return;
+    return true;
   case TEepromOutcome::OutOfMemory:
-    ShowMessage(this, QStringLiteral("Out of memory"));
+    ShowMessage(this, outOfMemory);
     Terminate();
+    return true;
+  default:
+    return false;
+  }
+}
+
+void TMainWindow::DevReadBtnClick() {
+  std::unique_ptr<TEEImage> image;
+  TBusy busy;
+  const TEepromOutcome outcome = ReadEeprom(FDriver, FDevice, image);
+  busy.Release();
+  if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory")))
     return;
+  switch (outcome) {
   case TEepromOutcome::Success:
   case TEepromOutcome::InvalidImage:
     if (image == nullptr)
@@ -318,18 +330,10 @@ void TMainWindow::DevWriteBtnClick() {
   TBusy busy;
   const TEepromOutcome outcome = WriteEeprom(FDriver, FDevice, *FImage);
   busy.Release();
+  if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory!")))
+    return;
   switch (outcome) {
-  case TEepromOutcome::EnumerationFailed:
-    ShowMessage(this, QStringLiteral("Can't find any devices"));
-    [[fallthrough]];
-  case TEepromOutcome::NoDevice:
-    ShowMessage(this, QStringLiteral("Couldn't open device"));
-    return;
   case TEepromOutcome::EmptyImage:
-    return;
-  case TEepromOutcome::OutOfMemory:
-    ShowMessage(this, QStringLiteral("Out of memory!"));
-    Terminate();
     return;
   case TEepromOutcome::Success:
     ShowMessage(this, QStringLiteral("Successfully wrote configuration data to device"));
@@ -351,18 +355,10 @@ void TMainWindow::InitEEPROMBtnClick() {
     return yes;
   });
   busy.Release();
+  if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory")))
+    return;
   switch (outcome) {
-  case TEepromOutcome::EnumerationFailed:
-    ShowMessage(this, QStringLiteral("Can't find any devices"));
-    [[fallthrough]];
-  case TEepromOutcome::NoDevice:
-    ShowMessage(this, QStringLiteral("Couldn't open device"));
-    return;
   case TEepromOutcome::Declined:
-    return;
-  case TEepromOutcome::OutOfMemory:
-    ShowMessage(this, QStringLiteral("Out of memory"));
-    Terminate();
     return;
   case TEepromOutcome::Success:
     ShowMessage(this, QStringLiteral("Successfully erased device EEPROM"));

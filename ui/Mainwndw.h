@@ -17,6 +17,7 @@ class THubDriver;
 class TKeyFilter;
 class TLangWndw;
 class TTargetDev;
+enum class TEepromOutcome;
 
 namespace Ui {
 class MainWindow;
@@ -56,6 +57,11 @@ protected:
 private:
   // Shell (Mainwndw.cpp)
   void SetupFilters();
+  // The edits that show hexadecimal digits: header fields, descriptor lengths and types.
+  QList<QLineEdit*> HexEdits() const;
+  // Shows the messages every device command shares (the search for the hub, memory for its
+  // buffer); true when the outcome was one of those and the command has nothing more to say.
+  bool ReportCommonOutcome(TEepromOutcome outcome, const QString& outOfMemory);
   void SetupExitHandlers();
   void SetupFixedFont();
   void ReplaceImage(std::unique_ptr<TEEImage> image);

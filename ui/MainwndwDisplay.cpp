@@ -16,18 +16,12 @@ constexpr int kMaxLanguagesInBuffer = (TEEImage::kBufferSize - kLangTable) / 2;
 } // namespace
 
 void TMainWindow::ClearFields() {
-  for (QLineEdit* edit :
-       {ui->SigEdit,         ui->VIDEdit,         ui->PIDEdit,          ui->ResRevEdit,
-        ui->DevRevEdit,      ui->MaxPwrFSEdit,    ui->MaxPwrHSEdit,     ui->ResIntCtlEdit,
-        ui->ResExtCtlEdit,   ui->CtlrPwrFSBPEdit, ui->CtlrPwrHSBPEdit,  ui->CtlrPwrFSSPEdit,
-        ui->CtlrPwrHSSPEdit, ui->PwrOnTimeEdit,   ui->WriteProtectEdit, ui->NumLangsEdit,
-        ui->EnPortEdit,      ui->DisPortEdit,     ui->MfgLenEdit,       ui->MfgDescEdit,
-        ui->MfgStrEdit,      ui->ProdLenEdit,     ui->ProdDescEdit,     ui->ProdStrEdit,
-        ui->SNLenEdit,       ui->SNDescEdit,      ui->SNStrEdit,        ui->FSCfgLenEdit,
-        ui->FSCfgDescEdit,   ui->FSCfgStrEdit,    ui->HSCfgLenEdit,     ui->HSCfgDescEdit,
-        ui->HSCfgStrEdit,    ui->IF0LenEdit,      ui->IF0DescEdit,      ui->IF0StrEdit,
-        ui->IF1LenEdit,      ui->IF1DescEdit,     ui->IF1StrEdit})
-    edit->setText(QString()); // clear() would leave the edit marked as typed into
+  // setText, not clear(): clear() would leave the edit marked as typed into.
+  for (QLineEdit* edit : HexEdits())
+    edit->setText(QString());
+  for (QLineEdit* edit : {ui->MfgStrEdit, ui->ProdStrEdit, ui->SNStrEdit, ui->FSCfgStrEdit,
+                          ui->HSCfgStrEdit, ui->IF0StrEdit, ui->IF1StrEdit})
+    edit->setText(QString());
   FShownStrings.clear();
   for (const auto* group : {&FCfgBits1, &FCfgBits2, &FSupportedStrings, &FActPorts, &FRemPorts})
     for (QLineEdit* edit : *group)
