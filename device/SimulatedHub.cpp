@@ -108,12 +108,14 @@ TSimulatedHubDriver::THub* TSimulatedHubDriver::Find(const std::string& path) co
   return nullptr;
 }
 
+// Hubs are never removed, so the pointer stays good after the list's lock is let go.
+TSimulatedHubDriver::THub* TSimulatedHubDriver::Lookup(const std::string& path) const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return Find(path);
+}
+
 bool TSimulatedHubDriver::SetFaults(const std::string& path, const TFaults& faults) {
-  THub* hub = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    hub = Find(path);
-  }
+  THub* hub = Lookup(path);
   if (hub == nullptr) {
     return false;
   }
@@ -123,11 +125,7 @@ bool TSimulatedHubDriver::SetFaults(const std::string& path, const TFaults& faul
 }
 
 bool TSimulatedHubDriver::Contents(const std::string& path, std::vector<uint8_t>& bytes) const {
-  THub* hub = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    hub = Find(path);
-  }
+  THub* hub = Lookup(path);
   if (hub == nullptr) {
     return false;
   }
@@ -137,11 +135,7 @@ bool TSimulatedHubDriver::Contents(const std::string& path, std::vector<uint8_t>
 }
 
 uint32_t TSimulatedHubDriver::RequestCount(const std::string& path) const {
-  THub* hub = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    hub = Find(path);
-  }
+  THub* hub = Lookup(path);
   if (hub == nullptr) {
     return 0;
   }
@@ -201,11 +195,7 @@ bool TSimulatedHubDriver::PresentInterfaces(std::vector<std::string>& paths) {
 }
 
 THandle TSimulatedHubDriver::Open(const std::string& path) {
-  THub* hub = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    hub = Find(path);
-  }
+  THub* hub = Lookup(path);
   THubError error = THubError::NotFound;
   if (hub != nullptr) {
     std::lock_guard<std::mutex> guard(hub->FLock);

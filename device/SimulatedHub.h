@@ -89,7 +89,8 @@ private:
   mutable std::mutex FErrorLock; // taken alone, never while holding another lock
   std::map<std::thread::id, THubError> FErrors;
 
-  THub* Find(const std::string& path) const;
+  THub* Find(const std::string& path) const;   // with FLock held
+  THub* Lookup(const std::string& path) const; // takes FLock
   void Fail(THubError error);
   static bool Execute(THub& hub, std::unique_lock<std::mutex>& state, uint8_t* buffer,
                       uint32_t size, const TWriteDelay& delay, THubError& error);
