@@ -1,104 +1,36 @@
 // Loading and measuring images, byte access, copying out and the LANGID table.
 
-#include "ByteBlock.h"
 #include "Eeimage.h"
 #include "EeimageTestImages.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace testimages;
 
 namespace {
 
-struct TKindCase {
+// Each case is loaded as given: the signature decides the kind, and for 0xD4 the string area is
+// checked, one thing right or wrong in each.
+struct TLoadCase {
   const char* name;
   TBytes bytes;
   bool valid;
   uint32_t length;
 };
 
-void PrintTo(const TKindCase& c, std::ostream* out) {
+void PrintTo(const TLoadCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class ImageKinds : public testing::TestWithParam<TKindCase> {};
+class ImageLoad : public testing::TestWithParam<TLoadCase> {};
 
-TEST_P(ImageKinds, SignatureDecidesValidityAndLength) {
-  const TKindCase& c = GetParam();
-  TEEImage image(c.bytes.data(), static_cast<int32_t>(c.bytes.size()));
+TEST_P(ImageLoad, DecidesValidityAndLength) {
+  const TLoadCase& c = GetParam();
+  TEEImage image = Load(c.bytes);
   EXPECT_EQ(image.IsValid(), c.valid);
   EXPECT_EQ(image.GetLength(), c.length);
-}
-
-TBytes Filled(uint8_t signature, size_t size) {
-  TBytes bytes(size, 0x11);
-  bytes[0] = signature;
-  return bytes;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Load, ImageKinds,
-    testing::Values(TKindCase{"D0_single_byte", {0xD0}, true, 7},
-                    TKindCase{"D0_given_24", Filled(0xD0, 24), true, 7},
-                    TKindCase{"D2_given_3", Filled(0xD2, 3), true, 13},
-                    TKindCase{"D2_given_600", Filled(0xD2, 600), true, 13},
-                    TKindCase{"D3_given_1", {0xD3}, true, 24},
-                    TKindCase{"D4_single_byte", {0xD4}, true, 24},
-                    TKindCase{"D1_unknown", Filled(0xD1, 40), false, 40},
-                    TKindCase{"FF_erased", Filled(0xFF, 512), false, 512},
-                    TKindCase{"unknown_longer_than_buffer", Filled(0x00, 700), false, 512},
-                    TKindCase{"empty", {}, false, 0}),
-    [](const testing::TestParamInfo<TKindCase>& info) { return std::string(info.param.name); });
-
-TEST(ImageLoad, FixedKindPadsWithZeroAndKeepsSurplusInBuffer) {
-  TBytes bytes{0xD0, 1, 2};
-  bytes.resize(24, 0x33);
-  TEEImage image(bytes.data(), 24);
-  EXPECT_EQ(image.GetByte(1), 1);
-  EXPECT_EQ(image.GetByte(20), 0x33); // beyond the length, still in the buffer
-  TEEImage shortOne(bytes.data(), 3);
-  EXPECT_EQ(shortOne.GetByte(5), 0);
-}
-
-TEST(ImageLoad, NegativeCountAndNullBytesSupplyNothing) {
-  const uint8_t d0 = 0xD0;
-  TEEImage negative(&d0, -5);
-  EXPECT_FALSE(negative.IsValid());
-  EXPECT_EQ(negative.GetLength(), 0u);
-  TEEImage none(nullptr, 20);
-  EXPECT_FALSE(none.IsValid());
-  EXPECT_EQ(none.GetByte(0), 0);
-}
-
-TEST(ImageLoad, OnlyFirst512BytesAreUsed) {
-  TBytes bytes = PackedImage({0x0409}, 0x01);
-  bytes.resize(700, 0xEE);
-  bytes[600] = 0xAB;
-  TEEImage image(bytes.data(), 700);
-  EXPECT_TRUE(image.IsValid());
-  EXPECT_EQ(image.GetByte(511), 0xEE);
-  EXPECT_EQ(image.GetByte(600), 0);
-}
-
-// The string area checks: each case is a 0xD4 image with one thing right or wrong.
-struct TAreaCase {
-  const char* name;
-  TBytes bytes;
-  bool valid;
-  uint32_t length;
-};
-
-void PrintTo(const TAreaCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
-TBytes TwoKindsOneLanguage(uint16_t manufacturerAt, uint16_t productAt) {
-  TD4Builder b({0x0409}, 0x03);
-  b.PlaceAt(manufacturerAt, Descriptor("abcd"));
-  b.PlaceAt(productAt, Descriptor("efgh"));
-  b.Point(0, 0, manufacturerAt);
-  b.Point(1, 0, productAt);
-  return b.Bytes();
 }
 
 TBytes ManufacturerAndSerial(uint16_t serialFirst, uint16_t serialSecond) {
@@ -112,16 +44,8 @@ TBytes ManufacturerAndSerial(uint16_t serialFirst, uint16_t serialSecond) {
   return b.Bytes();
 }
 
-TBytes OneString(const TBytes& descriptor, uint16_t at = 28) {
-  TD4Builder b({0x0409}, 0x01);
-  b.PlaceAt(at, descriptor);
-  b.Point(0, 0, at);
-  return b.Bytes();
-}
-
 TBytes ManyLanguages(uint32_t languages, uint8_t mask) {
-  TBytes bytes(512, 0);
-  bytes[0] = 0xD4;
+  TBytes bytes = Filled(0xD4, 512, 0);
   bytes[20] = static_cast<uint8_t>(languages);
   bytes[21] = mask;
   return bytes;
@@ -134,38 +58,73 @@ TBytes WithReservedRow(bool goodReserved) {
   return b.Bytes();
 }
 
-class StringAreaCheck : public testing::TestWithParam<TAreaCase> {};
-
-TEST_P(StringAreaCheck, DecidesValidityAndLength) {
-  const TAreaCase& c = GetParam();
-  TEEImage image(c.bytes.data(), static_cast<int32_t>(c.bytes.size()));
-  EXPECT_EQ(image.IsValid(), c.valid);
-  EXPECT_EQ(image.GetLength(), c.length);
-}
+INSTANTIATE_TEST_SUITE_P(Kinds, ImageLoad,
+                         testing::Values(TLoadCase{"D0_single_byte", {0xD0}, true, 7},
+                                         TLoadCase{"D0_given_24", Filled(0xD0, 24), true, 7},
+                                         TLoadCase{"D2_given_3", Filled(0xD2, 3), true, 13},
+                                         TLoadCase{"D2_given_600", Filled(0xD2, 600), true, 13},
+                                         TLoadCase{"D3_given_1", {0xD3}, true, 24},
+                                         TLoadCase{"D4_single_byte", {0xD4}, true, 24},
+                                         TLoadCase{"D1_unknown", Filled(0xD1, 40), false, 40},
+                                         TLoadCase{"FF_erased", Filled(0xFF, 512), false, 512},
+                                         TLoadCase{"unknown_longer_than_buffer", Filled(0x00, 700),
+                                                   false, 512},
+                                         TLoadCase{"empty", {}, false, 0}),
+                         TCaseName());
 
 INSTANTIATE_TEST_SUITE_P(
-    Load, StringAreaCheck,
-    testing::Values(TAreaCase{"languages_without_strings", TD4Builder({1, 2}, 0).Bytes(), false,
+    StringArea, ImageLoad,
+    testing::Values(TLoadCase{"languages_without_strings", TD4Builder({1, 2}, 0).Bytes(), false,
                               28},
-                    TAreaCase{"strings_without_languages", TD4Builder({}, 0x01).Bytes(), false, 24},
-                    TAreaCase{"descriptor_order_reversed", TwoKindsOneLanguage(40, 30), true, 50},
-                    TAreaCase{"overlapping_counts_once", TwoKindsOneLanguage(30, 36), true, 40},
-                    TAreaCase{"serial_shared", ManufacturerAndSerial(52, 52), true, 62},
-                    TAreaCase{"serial_entries_differ", ManufacturerAndSerial(52, 62), false, 62},
-                    TAreaCase{"zero_first_character", OneString({4, 3, 0, 0}), false, 28},
-                    TAreaCase{"bLength_3", OneString({3, 3, 0x41, 0}), false, 28},
-                    TAreaCase{"bLength_2_empty", OneString({2, 3, 0x41, 0}), false, 28},
-                    TAreaCase{"wrong_type", OneString({4, 2, 0x41, 0}), false, 28},
-                    TAreaCase{"odd_bLength", OneString({5, 3, 0x41, 0, 0x42}), true, 33},
-                    TAreaCase{"offset_512", OneString({4, 3, 0x41, 0}, 512), false, 28},
-                    TAreaCase{"header_past_511", OneString({4, 3, 0x41, 0}, 510), false, 28},
-                    TAreaCase{"body_past_511", OneString({40, 3, 0x41, 0}, 480), false, 28},
-                    TAreaCase{"body_ends_at_512", OneString({32, 3, 0x41, 0}, 480), true, 512},
-                    TAreaCase{"reserved_bit_counts", WithReservedRow(true), true, 38},
-                    TAreaCase{"reserved_bit_checked", WithReservedRow(false), false, 34},
-                    TAreaCase{"tables_past_511", ManyLanguages(245, 0x01), false, 512},
-                    TAreaCase{"tables_to_512", ManyLanguages(122, 0x01), false, 512}),
-    [](const testing::TestParamInfo<TAreaCase>& info) { return std::string(info.param.name); });
+                    TLoadCase{"strings_without_languages", TD4Builder({}, 0x01).Bytes(), false, 24},
+                    TLoadCase{"descriptor_order_reversed", TwoKindsOneLanguage(40, 30), true, 50},
+                    TLoadCase{"overlapping_counts_once", TwoKindsOneLanguage(30, 36), true, 40},
+                    TLoadCase{"serial_shared", ManufacturerAndSerial(52, 52), true, 62},
+                    TLoadCase{"serial_entries_differ", ManufacturerAndSerial(52, 62), false, 62},
+                    TLoadCase{"zero_first_character", OneString({4, 3, 0, 0}), false, 28},
+                    TLoadCase{"bLength_3", OneString({3, 3, 0x41, 0}), false, 28},
+                    TLoadCase{"bLength_2_empty", OneString({2, 3, 0x41, 0}), false, 28},
+                    TLoadCase{"wrong_type", OneString({4, 2, 0x41, 0}), false, 28},
+                    TLoadCase{"odd_bLength", OneString({5, 3, 0x41, 0, 0x42}), true, 33},
+                    TLoadCase{"offset_512", OneString({4, 3, 0x41, 0}, 512), false, 28},
+                    TLoadCase{"header_past_511", OneString({4, 3, 0x41, 0}, 510), false, 28},
+                    TLoadCase{"body_past_511", OneString({40, 3, 0x41, 0}, 480), false, 28},
+                    TLoadCase{"body_ends_at_512", OneString({32, 3, 0x41, 0}, 480), true, 512},
+                    TLoadCase{"reserved_bit_counts", WithReservedRow(true), true, 38},
+                    TLoadCase{"reserved_bit_checked", WithReservedRow(false), false, 34},
+                    TLoadCase{"tables_past_511", ManyLanguages(245, 0x01), false, 512},
+                    TLoadCase{"tables_to_512", ManyLanguages(122, 0x01), false, 512}),
+    TCaseName());
+
+TEST(ImageLoadBuffer, FixedKindPadsWithZeroAndKeepsSurplusInBuffer) {
+  TBytes bytes{0xD0, 1, 2};
+  bytes.resize(24, 0x33);
+  TEEImage image(bytes.data(), 24);
+  EXPECT_EQ(image.GetByte(1), 1);
+  EXPECT_EQ(image.GetByte(20), 0x33); // beyond the length, still in the buffer
+  TEEImage shortOne(bytes.data(), 3);
+  EXPECT_EQ(shortOne.GetByte(5), 0);
+}
+
+TEST(ImageLoadBuffer, NegativeCountAndNullBytesSupplyNothing) {
+  const uint8_t d0 = 0xD0;
+  TEEImage negative(&d0, -5);
+  EXPECT_FALSE(negative.IsValid());
+  EXPECT_EQ(negative.GetLength(), 0u);
+  TEEImage none(nullptr, 20);
+  EXPECT_FALSE(none.IsValid());
+  EXPECT_EQ(none.GetByte(0), 0);
+}
+
+TEST(ImageLoadBuffer, OnlyFirst512BytesAreUsed) {
+  TBytes bytes = PackedImage({0x0409}, 0x01);
+  bytes.resize(700, 0xEE);
+  bytes[600] = 0xAB;
+  TEEImage image(bytes.data(), 700);
+  EXPECT_TRUE(image.IsValid());
+  EXPECT_EQ(image.GetByte(511), 0xEE);
+  EXPECT_EQ(image.GetByte(600), 0);
+}
 
 TEST(ImageBytes, OutsideTheBufferReadsZeroAndWritesNothing) {
   TBytes bytes(512, 0x5C);
@@ -231,23 +190,14 @@ TEST(ImageLanguages, TableReachingPast511IsRefused) {
   EXPECT_TRUE(fits.GetLanguages(out.data(), 255));
 }
 
-std::vector<bool> gHookCalls;
-void RecordHook(bool fatal) {
-  gHookCalls.push_back(fatal);
-}
-
 TEST(ImageMemory, FailedBufferAllocationIsFatalAndLeavesNoBuffer) {
-  gHookCalls.clear();
-  TEEImage::SetOutOfMemoryHook(RecordHook);
-  TByteBlock::FailAllocation(0);
   const uint8_t d0 = 0xD0;
-  TEEImage image(&d0, 1);
-  TByteBlock::FailAllocation(-1);
-  TEEImage::SetOutOfMemoryHook(nullptr);
-  EXPECT_EQ(gHookCalls, std::vector<bool>{true});
-  EXPECT_FALSE(image.IsValid());
-  EXPECT_EQ(image.GetLength(), 0u);
-  EXPECT_EQ(image.GetByte(0), 0);
+  std::unique_ptr<TEEImage> image;
+  EXPECT_EQ(ReportsWhenAllocationFails(0, [&] { image = std::make_unique<TEEImage>(&d0, 1); }),
+            std::vector<bool>{true});
+  EXPECT_FALSE(image->IsValid());
+  EXPECT_EQ(image->GetLength(), 0u);
+  EXPECT_EQ(image->GetByte(0), 0);
 }
 
 } // namespace

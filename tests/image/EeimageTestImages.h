@@ -3,12 +3,18 @@
 // Building images byte by byte for the image tests, and reading their tables back through the
 // public byte access only, so that the tests do not share the code they check.
 
+#include "ByteBlock.h"
 #include "Eeimage.h"
+#include "HeaderMap.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
 #include <ostream>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -174,6 +180,82 @@ inline TEEImage Load(const TBytes& bytes) {
   return TEEImage(bytes.data(), static_cast<int32_t>(bytes.size()));
 }
 
+// `size` bytes of `fill` behind a signature.
+inline TBytes Filled(uint8_t signature, size_t size, uint8_t fill = 0x11) {
+  TBytes bytes(size, fill);
+  if (size > 0) {
+    bytes[0] = signature;
+  }
+  return bytes;
+}
+
+// One language, manufacturer only, its descriptor at `at`.
+inline TBytes OneString(const TBytes& descriptor, uint16_t at = 28) {
+  TD4Builder b({0x0409}, 0x01);
+  b.PlaceAt(at, descriptor);
+  b.Point(0, 0, at);
+  return b.Bytes();
+}
+
+// One language, manufacturer and product wherever a test puts them.
+inline TBytes TwoKindsOneLanguage(uint16_t manufacturerAt, uint16_t productAt) {
+  TD4Builder b({0x0409}, 0x03);
+  b.PlaceAt(manufacturerAt, Descriptor("abcd"));
+  b.PlaceAt(productAt, Descriptor("efgh"));
+  b.Point(0, 0, manufacturerAt);
+  b.Point(1, 0, productAt);
+  return b.Bytes();
+}
+
+// Two languages and two kinds, the English manufacturer and the German product being one
+// descriptor: "both", then "m1" (German manufacturer) and "p0" (English product).
+inline TBytes SharedAcrossRows() {
+  TD4Builder b({0x0409, 0x0407}, 0x03);
+  const uint16_t shared = b.Append(Descriptor("both"));
+  b.Point(0, 0, shared);
+  b.Point(1, 1, shared);
+  b.Point(0, 1, b.Append(Descriptor("m1")));
+  b.Point(1, 0, b.Append(Descriptor("p0")));
+  return b.Bytes();
+}
+
+// Manufacturer only, a one-character descriptor per language, the last placed so that the image
+// ends at `end`: room as tight as a test needs.
+inline TBytes EndingAt(const std::vector<uint16_t>& langids, uint32_t end) {
+  TD4Builder b(langids, 0x01);
+  for (uint32_t j = 0; j < b.Languages(); ++j) {
+    const uint32_t gap = j + 1 == b.Languages() ? end - 4 - b.End() : 0;
+    b.Point(0, j, b.Append(Descriptor(std::string(1, static_cast<char>('a' + j))), gap));
+  }
+  return b.Bytes();
+}
+
+// Runs `action` with allocation `index` failing and returns the out-of-memory reports made
+// meanwhile (true: fatal); `reached` tells whether the action came to that allocation.
+template <typename TAction>
+std::vector<bool> ReportsWhenAllocationFails(int32_t index, TAction action,
+                                             bool* reached = nullptr) {
+  static std::vector<bool> reports;
+  reports.clear();
+  TEEImage::SetOutOfMemoryHook([](bool fatal) { reports.push_back(fatal); });
+  TByteBlock::FailAllocation(index);
+  action();
+  if (reached != nullptr) {
+    *reached = !TByteBlock::FailurePending();
+  }
+  TByteBlock::FailAllocation(-1);
+  TEEImage::SetOutOfMemoryHook(nullptr);
+  return reports;
+}
+
+// Names a parameterised case after its `name` field.
+struct TCaseName {
+  template <typename TCase>
+  std::string operator()(const testing::TestParamInfo<TCase>& info) const {
+    return info.param.name;
+  }
+};
+
 constexpr uint16_t kEn = 0x0409;
 constexpr uint16_t kDe = 0x0407;
 constexpr uint16_t kFr = 0x040C;
@@ -194,6 +276,21 @@ inline void PrintTo(const TSnapshot& s, std::ostream* out) {
   for (uint32_t i = 0; i < s.length && i < s.bytes.size(); ++i) {
     *out << ' ' << int(s.bytes[i]);
   }
+}
+
+// The four header kinds in table order, and header fields by identifier.
+constexpr THeaderKind kKinds[] = {THeaderKind::D0, THeaderKind::D2, THeaderKind::D3,
+                                  THeaderKind::D4};
+
+inline int Index(THeaderKind kind) {
+  return static_cast<int>(kind);
+}
+
+inline const THeaderField& Field(std::string_view id) {
+  const THeaderField* field = FindHeaderField(id);
+  if (!field)
+    throw std::runtime_error("no field " + std::string(id));
+  return *field;
 }
 
 } // namespace testimages

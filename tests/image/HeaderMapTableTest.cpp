@@ -1,7 +1,7 @@
 // The header field table checked whole against the header layout of every kind.
 
+#include "EeimageTestImages.h"
 #include "HeaderMap.h"
-#include "HeaderMapTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-using namespace headermaptest;
+using namespace testimages;
 
 namespace {
 

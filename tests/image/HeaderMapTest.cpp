@@ -2,7 +2,7 @@
 
 #include "HeaderMap.h"
 #include "Eeimage.h"
-#include "HeaderMapTestSupport.h"
+#include "EeimageTestImages.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-using namespace headermaptest;
+using namespace testimages;
 
 namespace {
 
@@ -21,13 +21,6 @@ std::vector<uint8_t> Bytes(uint8_t signature, uint8_t fill = 0) {
     bytes[20] = 0; // no languages and no strings keep a 0xD4 image valid
     bytes[21] = 0;
   }
-  return bytes;
-}
-
-std::vector<uint8_t> Dump(const TEEImage& image) {
-  std::vector<uint8_t> bytes(TEEImage::kBufferSize);
-  for (uint32_t i = 0; i < bytes.size(); ++i)
-    bytes[i] = image.GetByte(static_cast<int32_t>(i));
   return bytes;
 }
 
@@ -109,10 +102,10 @@ TEST(HeaderMapTest, WritesTouchOnlyTheirOwnBits) {
         TEEImage image(bytes.data(), 24);
         const uint32_t max = (1u << field.width) - 1;
         const uint32_t value = (ReadHeaderField(image, field, kind) ^ max) & max; // every bit flips
-        const std::vector<uint8_t> before = Dump(image);
+        const std::vector<uint8_t> before = ImageBytes(image);
         ASSERT_TRUE(WriteHeaderField(image, field, kind, value)) << field.id;
         EXPECT_EQ(ReadHeaderField(image, field, kind), value) << field.id;
-        std::vector<uint8_t> after = Dump(image);
+        std::vector<uint8_t> after = ImageBytes(image);
         const TFieldPlace& place = field.place[Index(kind)];
         for (int bit = 0; bit < field.width; ++bit) {
           const int at = place.offset * 8 + place.shift + bit;
@@ -182,11 +175,9 @@ TEST(HeaderMapTest, RefusedWritesChangeNothing) {
     TEEImage image(bytes.data(), 24);
     THeaderKind kind;
     ASSERT_TRUE(HeaderKindOf(c.signature, kind));
-    const std::vector<uint8_t> before = Dump(image);
-    const uint32_t length = image.GetLength();
+    const TSnapshot before = Snap(image);
     EXPECT_FALSE(WriteHeaderField(image, Field(c.id), kind, c.value)) << c.what;
-    EXPECT_EQ(Dump(image), before) << c.what;
-    EXPECT_EQ(image.GetLength(), length) << c.what;
+    EXPECT_EQ(Snap(image), before) << c.what;
   }
   // A field that cannot be typed into still "accepts" the value it holds.
   std::vector<uint8_t> bytes = Bytes(0xD3);
@@ -197,13 +188,7 @@ TEST(HeaderMapTest, RefusedWritesChangeNothing) {
 }
 
 TEST(HeaderMapTest, SupportedStringBitReshapesTheStringArea) {
-  // One language (0x0409), the manufacturer string "A".
-  std::vector<uint8_t> bytes = Bytes(0xD4);
-  bytes[20] = 1;
-  bytes[21] = 0x01;
-  const uint8_t tail[] = {0x09, 0x04, 28, 0, 0x04, 0x03, 'A', 0};
-  bytes.insert(bytes.end(), std::begin(tail), std::end(tail));
-  TEEImage image(bytes.data(), static_cast<int32_t>(bytes.size()));
+  TEEImage image = Load(OneString(Descriptor("A"))); // one language, the manufacturer "A"
   ASSERT_TRUE(image.IsValid());
   ASSERT_EQ(image.GetLength(), 32u);
 
@@ -212,10 +197,7 @@ TEST(HeaderMapTest, SupportedStringBitReshapesTheStringArea) {
   EXPECT_EQ(image.GetLength(), 38u); // a row of one entry and one placeholder
   EXPECT_EQ(image.GetStringLength(0x0409, TEEImage::kProduct), 4);
   EXPECT_EQ(image.GetStringLength(0x0409, TEEImage::kManufacturer), 4);
-  std::vector<uint8_t> saved(image.GetLength());
-  ASSERT_TRUE(image.CopyTo(saved.data(), image.GetLength()));
-  TEEImage reloaded(saved.data(), static_cast<int32_t>(saved.size()));
-  EXPECT_TRUE(reloaded.IsValid());
+  EXPECT_TRUE(ReloadsValid(image));
 
   ASSERT_TRUE(WriteHeaderField(image, Field("string_manufacturer"), THeaderKind::D4, 0));
   EXPECT_EQ(image.GetSupportedStrings(), 0x02);

@@ -1,6 +1,5 @@
 // Image files: loading raw bytes, and saving them without ever losing the file that was there.
 
-#include "ByteBlock.h"
 #include "Eeimage.h"
 #include "EeimageTestImages.h"
 
@@ -13,6 +12,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -128,12 +128,6 @@ TBytes D4WithTrailer() {
   return bytes;
 }
 
-TBytes Unknown(size_t size) {
-  TBytes bytes(size, 0x22);
-  bytes[0] = 0xD1;
-  return bytes;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Files, ImageFileRoundTrip,
     testing::Values(TRoundTrip{"d0_7_bytes", D0(7), ".iic", true, 7},
@@ -142,9 +136,9 @@ INSTANTIATE_TEST_SUITE_P(
                     TRoundTrip{"d4_with_trailer_iic", D4WithTrailer(), ".iic", true, 46},
                     TRoundTrip{"d4_other_extension", D4WithTrailer(), ".txt", true, 46},
                     TRoundTrip{"d4_no_extension", D4WithTrailer(), "", true, 46},
-                    TRoundTrip{"unknown_kind", Unknown(30), ".bin", false, 30},
-                    TRoundTrip{"longer_than_buffer", Unknown(2000), ".bin", false, 512}),
-    [](const testing::TestParamInfo<TRoundTrip>& info) { return std::string(info.param.name); });
+                    TRoundTrip{"unknown_kind", Filled(0xD1, 30), ".bin", false, 30},
+                    TRoundTrip{"longer_than_buffer", Filled(0xD1, 2000), ".bin", false, 512}),
+    TCaseName());
 
 TEST_F(ImageFile, UnreadableFilesGiveAnImageWithoutBuffer) {
   WriteFile(Path("empty.bin"), {});
@@ -260,19 +254,14 @@ TEST_F(ImageFile, WriteFailingPartWayKeepsTheOldFile) {
   EXPECT_EQ(Names(), std::vector<std::string>{"old.bin"});
 }
 
-bool gFatal = false;
-
 TEST_F(ImageFile, NoMemoryForTheReadBlockIsFatal) {
   WriteFile(Path("image.bin"), D0(7));
-  gFatal = false;
-  TEEImage::SetOutOfMemoryHook([](bool fatal) { gFatal = fatal; });
-  TByteBlock::FailAllocation(0);
-  TEEImage image(Path("image.bin"));
-  TByteBlock::FailAllocation(-1);
-  TEEImage::SetOutOfMemoryHook(nullptr);
-  EXPECT_TRUE(gFatal);
-  EXPECT_FALSE(image.IsValid());
-  EXPECT_EQ(image.GetLength(), 0u);
+  std::unique_ptr<TEEImage> image;
+  EXPECT_EQ(
+      ReportsWhenAllocationFails(0, [&] { image = std::make_unique<TEEImage>(Path("image.bin")); }),
+      std::vector<bool>{true});
+  EXPECT_FALSE(image->IsValid());
+  EXPECT_EQ(image->GetLength(), 0u);
 }
 
 } // namespace
