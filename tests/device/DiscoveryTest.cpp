@@ -8,53 +8,51 @@ namespace {
 
 using TLog = std::vector<std::string>;
 
-TEST(Discovery, OpensTheFirstPresentHub) {
-  TFakeHubDriver driver;
-  driver.FPaths = {"sim:a", "sim:b"};
-  std::unique_ptr<TTargetDev> device;
-  THubError why = THubError::Io;
-  EXPECT_EQ(OpenDevice(driver, device, &why), TDiscoveryStatus::Opened);
-  ASSERT_TRUE(device);
-  EXPECT_TRUE(device->IsOpen());
-  EXPECT_EQ(device->Path(), "sim:a");
-  EXPECT_EQ(why, THubError::None);
-  EXPECT_EQ(driver.FLog, (TLog{"list", "open sim:a"}));
+struct Discovery : ::testing::Test {
+  TFakeHubDriver FDriver;
+  std::unique_ptr<TTargetDev> FDevice;
+  THubError FWhy = THubError::None;
+};
+using DiscoveryAt = Discovery;
+
+TEST_F(Discovery, OpensTheFirstPresentHub) {
+  FDriver.FPaths = {"sim:a", "sim:b"};
+  FWhy = THubError::Io;
+  EXPECT_EQ(OpenDevice(FDriver, FDevice, &FWhy), TDiscoveryStatus::Opened);
+  ASSERT_TRUE(FDevice);
+  EXPECT_TRUE(FDevice->IsOpen());
+  EXPECT_EQ(FDevice->Path(), "sim:a");
+  EXPECT_EQ(FWhy, THubError::None);
+  EXPECT_EQ(FDriver.FLog, (TLog{"list", "open sim:a"}));
 }
 
-TEST(Discovery, SkipsPathsThatDoNotOpenAndStopsAtTheFirstThatDoes) {
-  TFakeHubDriver driver;
-  driver.FPaths = {"sim:a", "sim:b", "sim:c", "sim:d"};
-  driver.FRefused = {"sim:a", "sim:b", "sim:d"};
-  std::unique_ptr<TTargetDev> device;
-  EXPECT_EQ(OpenDevice(driver, device), TDiscoveryStatus::Opened);
-  ASSERT_TRUE(device);
-  EXPECT_EQ(device->Path(), "sim:c");
-  EXPECT_EQ(driver.FLog, (TLog{"list", "open sim:a", "open sim:b", "open sim:c"}));
-  EXPECT_EQ(driver.FOpen.size(), 1u);
+TEST_F(Discovery, SkipsPathsThatDoNotOpenAndStopsAtTheFirstThatDoes) {
+  FDriver.FPaths = {"sim:a", "sim:b", "sim:c", "sim:d"};
+  FDriver.FRefused = {"sim:a", "sim:b", "sim:d"};
+  EXPECT_EQ(OpenDevice(FDriver, FDevice), TDiscoveryStatus::Opened);
+  ASSERT_TRUE(FDevice);
+  EXPECT_EQ(FDevice->Path(), "sim:c");
+  EXPECT_EQ(FDriver.FLog, (TLog{"list", "open sim:a", "open sim:b", "open sim:c"}));
+  EXPECT_EQ(FDriver.FOpen.size(), 1u);
 }
 
-TEST(Discovery, ThePreviousChannelIsClosedBeforeTheSearch) {
-  TFakeHubDriver driver;
-  driver.FPaths = {"sim:a"};
-  std::unique_ptr<TTargetDev> device;
-  ASSERT_EQ(OpenDevice(driver, device), TDiscoveryStatus::Opened);
+TEST_F(Discovery, ThePreviousChannelIsClosedBeforeTheSearch) {
+  FDriver.FPaths = {"sim:a"};
+  ASSERT_EQ(OpenDevice(FDriver, FDevice), TDiscoveryStatus::Opened);
   // The caller left the handle open: the next search must not leak it.
-  ASSERT_EQ(OpenDevice(driver, device), TDiscoveryStatus::Opened);
-  EXPECT_EQ(driver.FLog, (TLog{"list", "open sim:a", "close 3", "list", "open sim:a"}));
-  EXPECT_EQ(driver.FOpen.size(), 1u);
+  ASSERT_EQ(OpenDevice(FDriver, FDevice), TDiscoveryStatus::Opened);
+  EXPECT_EQ(FDriver.FLog, (TLog{"list", "open sim:a", "close 3", "list", "open sim:a"}));
+  EXPECT_EQ(FDriver.FOpen.size(), 1u);
 }
 
-TEST(Discovery, FindingNothingAfterASuccessLeavesNoChannel) {
-  TFakeHubDriver driver;
-  driver.FPaths = {"sim:a"};
-  std::unique_ptr<TTargetDev> device;
-  ASSERT_EQ(OpenDevice(driver, device), TDiscoveryStatus::Opened);
-  device->Close();
-  driver.FPaths.clear();
-  THubError why = THubError::None;
-  EXPECT_EQ(OpenDevice(driver, device, &why), TDiscoveryStatus::NoneOpens);
-  EXPECT_FALSE(device);
-  EXPECT_EQ(why, THubError::NotFound);
+TEST_F(Discovery, FindingNothingAfterASuccessLeavesNoChannel) {
+  FDriver.FPaths = {"sim:a"};
+  ASSERT_EQ(OpenDevice(FDriver, FDevice), TDiscoveryStatus::Opened);
+  FDevice->Close();
+  FDriver.FPaths.clear();
+  EXPECT_EQ(OpenDevice(FDriver, FDevice, &FWhy), TDiscoveryStatus::NoneOpens);
+  EXPECT_FALSE(FDevice);
+  EXPECT_EQ(FWhy, THubError::NotFound);
 }
 
 struct TFailureCase {
@@ -67,88 +65,81 @@ struct TFailureCase {
   THubError FWhy;
 };
 
-class DiscoveryFailure : public ::testing::TestWithParam<TFailureCase> {};
+class DiscoveryFailure : public Discovery, public ::testing::WithParamInterface<TFailureCase> {};
 
 TEST_P(DiscoveryFailure, LeavesNoChannelAndSaysWhy) {
   const TFailureCase& c = GetParam();
-  TFakeHubDriver driver;
-  driver.FEnumerates = c.FEnumerates;
-  driver.FPaths = c.FPaths;
-  driver.FRefused = c.FRefused;
-  driver.FOpenError = c.FOpenError;
-  std::unique_ptr<TTargetDev> device = std::make_unique<TTargetDev>(driver, "sim:old");
-  THubError why = THubError::None;
-  EXPECT_EQ(OpenDevice(driver, device, &why), c.FStatus);
-  EXPECT_FALSE(device);
-  EXPECT_EQ(why, c.FWhy);
-  EXPECT_EQ(driver.Count("open"), c.FEnumerates ? c.FPaths.size() : 0u);
-  EXPECT_EQ(driver.Count("ioctl"), 0u);
+  FDriver.FEnumerates = c.FEnumerates;
+  FDriver.FPaths = c.FPaths;
+  FDriver.FRefused = c.FRefused;
+  FDriver.FOpenError = c.FOpenError;
+  FDevice = std::make_unique<TTargetDev>(FDriver, "sim:old");
+  EXPECT_EQ(OpenDevice(FDriver, FDevice, &FWhy), c.FStatus);
+  EXPECT_FALSE(FDevice);
+  EXPECT_EQ(FWhy, c.FWhy);
+  EXPECT_EQ(FDriver.Count("open"), c.FEnumerates ? c.FPaths.size() : 0u);
+  EXPECT_EQ(FDriver.Count("ioctl"), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, DiscoveryFailure,
-                         ::testing::Values(TFailureCase{"EnumerationFails",
-                                                        false,
-                                                        {"sim:a"},
-                                                        {},
-                                                        THubError::None,
-                                                        TDiscoveryStatus::EnumerationFailed,
-                                                        THubError::Other},
-                                           TFailureCase{"NoHubPresent",
-                                                        true,
-                                                        {},
-                                                        {},
-                                                        THubError::None,
-                                                        TDiscoveryStatus::NoneOpens,
-                                                        THubError::NotFound},
-                                           TFailureCase{"NoneOpens",
-                                                        true,
-                                                        {"sim:a", "sim:b"},
-                                                        {"sim:a", "sim:b"},
-                                                        THubError::Io,
-                                                        TDiscoveryStatus::NoneOpens,
-                                                        THubError::Io},
-                                           TFailureCase{"AccessDeniedWins",
-                                                        true,
-                                                        {"sim:a", "sim:b"},
-                                                        {"sim:a", "sim:b"},
-                                                        THubError::AccessDenied,
-                                                        TDiscoveryStatus::NoneOpens,
-                                                        THubError::AccessDenied}),
+const TFailureCase kFailureCases[] = {
+    {"EnumerationFails",
+     false,
+     {"sim:a"},
+     {},
+     THubError::None,
+     TDiscoveryStatus::EnumerationFailed,
+     THubError::Other},
+    {"NoHubPresent",
+     true,
+     {},
+     {},
+     THubError::None,
+     TDiscoveryStatus::NoneOpens,
+     THubError::NotFound},
+    {"NoneOpens",
+     true,
+     {"sim:a", "sim:b"},
+     {"sim:a", "sim:b"},
+     THubError::Io,
+     TDiscoveryStatus::NoneOpens,
+     THubError::Io},
+    {"AccessDeniedWins",
+     true,
+     {"sim:a", "sim:b"},
+     {"sim:a", "sim:b"},
+     THubError::AccessDenied,
+     TDiscoveryStatus::NoneOpens,
+     THubError::AccessDenied},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, DiscoveryFailure, ::testing::ValuesIn(kFailureCases),
                          [](const auto& info) { return std::string(info.param.FName); });
 
-TEST(DiscoveryAt, OpensOnlyTheNamedHub) {
-  TFakeHubDriver driver;
-  driver.FPaths = {"sim:a", "sim:b"};
-  std::unique_ptr<TTargetDev> device;
-  EXPECT_EQ(OpenDeviceAt(driver, "sim:b", device), TDiscoveryStatus::Opened);
-  ASSERT_TRUE(device);
-  EXPECT_EQ(device->Path(), "sim:b");
-  EXPECT_EQ(driver.FLog, (TLog{"list", "open sim:b"}));
+TEST_F(DiscoveryAt, OpensOnlyTheNamedHub) {
+  FDriver.FPaths = {"sim:a", "sim:b"};
+  EXPECT_EQ(OpenDeviceAt(FDriver, "sim:b", FDevice), TDiscoveryStatus::Opened);
+  ASSERT_TRUE(FDevice);
+  EXPECT_EQ(FDevice->Path(), "sim:b");
+  EXPECT_EQ(FDriver.FLog, (TLog{"list", "open sim:b"}));
 }
 
-TEST(DiscoveryAt, APathThatIsNotPresentIsNeverOpened) {
-  TFakeHubDriver driver;
-  driver.FPaths = {"sim:a"};
-  std::unique_ptr<TTargetDev> device;
-  THubError why = THubError::None;
-  EXPECT_EQ(OpenDeviceAt(driver, "sim:z", device, &why), TDiscoveryStatus::NoneOpens);
-  EXPECT_FALSE(device);
-  EXPECT_EQ(why, THubError::NotFound);
-  EXPECT_EQ(driver.Count("open"), 0u);
+TEST_F(DiscoveryAt, APathThatIsNotPresentIsNeverOpened) {
+  FDriver.FPaths = {"sim:a"};
+  EXPECT_EQ(OpenDeviceAt(FDriver, "sim:z", FDevice, &FWhy), TDiscoveryStatus::NoneOpens);
+  EXPECT_FALSE(FDevice);
+  EXPECT_EQ(FWhy, THubError::NotFound);
+  EXPECT_EQ(FDriver.Count("open"), 0u);
 }
 
-TEST(DiscoveryAt, ReportsTheNamedHubsOpenFailureAndEnumerationFailure) {
-  TFakeHubDriver driver;
-  driver.FPaths = {"sim:a"};
-  driver.FRefused = {"sim:a"};
-  std::unique_ptr<TTargetDev> device;
-  THubError why = THubError::None;
-  EXPECT_EQ(OpenDeviceAt(driver, "sim:a", device, &why), TDiscoveryStatus::NoneOpens);
-  EXPECT_EQ(why, THubError::AccessDenied);
+TEST_F(DiscoveryAt, ReportsTheNamedHubsOpenFailureAndEnumerationFailure) {
+  FDriver.FPaths = {"sim:a"};
+  FDriver.FRefused = {"sim:a"};
+  EXPECT_EQ(OpenDeviceAt(FDriver, "sim:a", FDevice, &FWhy), TDiscoveryStatus::NoneOpens);
+  EXPECT_EQ(FWhy, THubError::AccessDenied);
 
-  driver.FEnumerates = false;
-  EXPECT_EQ(OpenDeviceAt(driver, "sim:a", device, &why), TDiscoveryStatus::EnumerationFailed);
-  EXPECT_FALSE(device);
+  FDriver.FEnumerates = false;
+  EXPECT_EQ(OpenDeviceAt(FDriver, "sim:a", FDevice, &FWhy), TDiscoveryStatus::EnumerationFailed);
+  EXPECT_FALSE(FDevice);
 }
 
 } // namespace

@@ -1,18 +1,12 @@
 // The three device commands: one outcome for every row of the failure table, and what each sends.
-#include "EepromCommands.h"
+#include "DeviceTestSupport.h"
 #include "FakeHubDriver.h"
-
-#include "Eeimage.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using TLog = std::vector<std::string>;
-
-std::unique_ptr<TEEImage> MakeImage(std::vector<uint8_t> bytes) {
-  return std::make_unique<TEEImage>(bytes.data(), static_cast<int32_t>(bytes.size()));
-}
 
 // A 0xD0 image: seven bytes with a recognisable pattern.
 const std::vector<uint8_t> kFixedImage = {0xD0, 0x34, 0x12, 0x78, 0x56, 0x01, 0x00};
@@ -30,7 +24,6 @@ struct TCommandFixture : ::testing::Test {
 };
 
 // The rows shared by all three commands: the search fails, nothing is sent or changed.
-enum class TCommand { Read, Write, Erase };
 
 struct TSearchCase {
   TCommand FCommand;
@@ -54,19 +47,8 @@ TEST_P(EepromSearchFailure, SendsNothingAndChangesNothing) {
   TEEImage* before = image.get();
   bool asked = false;
 
-  TEepromOutcome outcome = TEepromOutcome::Success;
-  switch (c.FCommand) {
-  case TCommand::Read:
-    outcome = ReadEeprom(driver, device, image);
-    break;
-  case TCommand::Write:
-    outcome = WriteEeprom(driver, device, *image);
-    break;
-  case TCommand::Erase:
-    outcome = EraseEeprom(driver, device, [&asked] { return asked = true; });
-    break;
-  }
-  EXPECT_EQ(outcome, c.FOutcome);
+  EXPECT_EQ(RunCommand(c.FCommand, driver, device, image, [&asked] { return asked = true; }),
+            c.FOutcome);
   EXPECT_FALSE(device);
   EXPECT_FALSE(asked); // the erase question comes only after a hub was found
   EXPECT_EQ(driver.Count("ioctl"), 0u);
@@ -124,19 +106,17 @@ protected:
   }
 };
 
-TEST_P(EepromTransferFailure, ReadKeepsTheImage) {
+TEST_P(EepromTransferFailure, ReadKeepsTheImageOrTheLackOfOne) {
   std::unique_ptr<TEEImage> image = MakeImage(kFixedImage);
   TEEImage* before = image.get();
   EXPECT_EQ(ReadEeprom(FDriver, FDevice, image), TEepromOutcome::TransferFailed);
   ExpectClosedAfterOneTransfer();
   EXPECT_EQ(image.get(), before);
   EXPECT_EQ(image->GetByte(1), 0x34);
-}
 
-TEST_P(EepromTransferFailure, ReadLeavesNoImageWhereThereWasNone) {
-  std::unique_ptr<TEEImage> image;
-  EXPECT_EQ(ReadEeprom(FDriver, FDevice, image), TEepromOutcome::TransferFailed);
-  EXPECT_FALSE(image);
+  std::unique_ptr<TEEImage> none;
+  EXPECT_EQ(ReadEeprom(FDriver, FDevice, none), TEepromOutcome::TransferFailed);
+  EXPECT_FALSE(none);
 }
 
 TEST_P(EepromTransferFailure, WriteFails) {
@@ -146,14 +126,10 @@ TEST_P(EepromTransferFailure, WriteFails) {
   EXPECT_EQ(image->GetByte(1), 0x34);
 }
 
-TEST_P(EepromTransferFailure, EraseFails) {
-  EXPECT_EQ(EraseEeprom(FDriver, FDevice, [] { return true; }), TEepromOutcome::TransferFailed);
-  ExpectClosedAfterOneTransfer();
-}
-
-TEST_P(EepromTransferFailure, TheChannelKeepsTheReason) {
+TEST_P(EepromTransferFailure, EraseFailsAndTheChannelKeepsTheReason) {
   FDriver.FCallError = THubError::AccessDenied;
   EXPECT_EQ(EraseEeprom(FDriver, FDevice, [] { return true; }), TEepromOutcome::TransferFailed);
+  ExpectClosedAfterOneTransfer();
   ASSERT_TRUE(FDevice);
   EXPECT_EQ(FDevice->LastError(),
             GetParam().FIoResult ? THubError::Stalled : THubError::AccessDenied);

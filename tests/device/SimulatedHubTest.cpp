@@ -1,9 +1,6 @@
 // The simulated hub: EEPROM files, the two vendor requests, every injected fault, and threads.
 #include "SimulatedHub.h"
-#include "EepromCommands.h"
-#include "HubRequests.h"
-
-#include "Eeimage.h"
+#include "DeviceTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using TBytes = std::vector<uint8_t>;
+using TFaults = TSimulatedHubDriver::TFaults;
 
 TBytes ReadFile(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -31,11 +28,8 @@ void WriteFile(const fs::path& file, const TBytes& bytes) {
 }
 
 // 512 bytes holding a valid 0xD2 image at the front and a pattern after it.
-TBytes Pattern(uint8_t seed) {
-  TBytes bytes(512);
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    bytes[i] = static_cast<uint8_t>(seed + i * 3);
-  }
+TBytes EepromPattern(uint8_t seed) {
+  TBytes bytes = Pattern(512, seed, 3);
   bytes[0] = 0xD2;
   return bytes;
 }
@@ -69,8 +63,13 @@ struct SimulatedHub : ::testing::Test {
     EXPECT_TRUE(FDriver.Contents(path, bytes));
     return bytes;
   }
-  std::unique_ptr<TEEImage> Image(const TBytes& bytes) {
-    return std::make_unique<TEEImage>(bytes.data(), static_cast<int32_t>(bytes.size()));
+  void SetFaults(const std::string& path, const std::function<void(TFaults&)>& set) {
+    TFaults faults;
+    set(faults);
+    EXPECT_TRUE(FDriver.SetFaults(path, faults));
+  }
+  TEepromOutcome Erase() {
+    return EraseEeprom(FDriver, FDevice, [] { return true; });
   }
 };
 
@@ -117,11 +116,11 @@ TEST_F(SimulatedHub, HubsAreListedInTheOrderAddedAndEachFileOnlyOnce) {
 }
 
 TEST_F(SimulatedHub, ReadAfterWriteReturnsWhatWasWrittenAndTheFileKeepsIt) {
-  const TBytes old = Pattern(1);
+  const TBytes old = EepromPattern(1);
   const std::string path = Add("hub.bin", &old);
-  TBytes fresh = Pattern(100);
+  TBytes fresh = EepromPattern(100);
   fresh[0] = 0xD3; // a 24-byte image: only those bytes are written
-  std::unique_ptr<TEEImage> image = Image(fresh);
+  std::unique_ptr<TEEImage> image = MakeImage(fresh);
   ASSERT_EQ(WriteEeprom(FDriver, FDevice, *image), TEepromOutcome::Success);
 
   TBytes expected = old;
@@ -145,9 +144,9 @@ TEST_F(SimulatedHub, ReadAfterWriteReturnsWhatWasWrittenAndTheFileKeepsIt) {
 }
 
 TEST_F(SimulatedHub, EraseOverwritesByteZeroOnly) {
-  const TBytes old = Pattern(9);
+  const TBytes old = EepromPattern(9);
   const std::string path = Add("hub.bin", &old);
-  ASSERT_EQ(EraseEeprom(FDriver, FDevice, [] { return true; }), TEepromOutcome::Success);
+  ASSERT_EQ(Erase(), TEepromOutcome::Success);
   TBytes expected = old;
   expected[0] = 0xFF;
   EXPECT_EQ(Contents(path), expected);
@@ -158,14 +157,14 @@ TEST_F(SimulatedHub, EraseOverwritesByteZeroOnly) {
 TEST_F(SimulatedHub, AFailedSaveIsAFailedWriteAndChangesNothing) {
   const fs::path folder = FDir / "gone";
   fs::create_directory(folder);
-  const TBytes old = Pattern(5);
+  const TBytes old = EepromPattern(5);
   WriteFile(folder / "hub.bin", old);
   std::string error;
   ASSERT_TRUE(FDriver.AddHub((folder / "hub.bin").string(), error)) << error;
   const std::string path = TSimulatedHubDriver::PathOf((folder / "hub.bin").string());
   fs::remove_all(folder); // nowhere left to save to, even for root
 
-  EXPECT_EQ(EraseEeprom(FDriver, FDevice, [] { return true; }), TEepromOutcome::TransferFailed);
+  EXPECT_EQ(Erase(), TEepromOutcome::TransferFailed);
   ASSERT_TRUE(FDevice);
   EXPECT_EQ(FDevice->LastError(), THubError::Io);
   EXPECT_EQ(Contents(path), old);
@@ -174,7 +173,7 @@ TEST_F(SimulatedHub, AFailedSaveIsAFailedWriteAndChangesNothing) {
 // The EEPROM file is the user's: a write through a link lands in the file the link names, and
 // the file keeps its permission bits.
 TEST_F(SimulatedHub, AWriteKeepsTheLinkAndThePermissionsOfTheEepromFile) {
-  const TBytes old = Pattern(6);
+  const TBytes old = EepromPattern(6);
   const fs::path real = FDir / "real.bin";
   WriteFile(real, old);
   fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
@@ -183,7 +182,7 @@ TEST_F(SimulatedHub, AWriteKeepsTheLinkAndThePermissionsOfTheEepromFile) {
   std::string error;
   ASSERT_TRUE(FDriver.AddHub(link.string(), error)) << error;
 
-  ASSERT_EQ(EraseEeprom(FDriver, FDevice, [] { return true; }), TEepromOutcome::Success);
+  ASSERT_EQ(Erase(), TEepromOutcome::Success);
   TBytes expected = old;
   expected[0] = 0xFF;
   EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
@@ -195,19 +194,18 @@ TEST_F(SimulatedHub, AWriteKeepsTheLinkAndThePermissionsOfTheEepromFile) {
 TEST_F(SimulatedHub, ThePageWriteDelayStillStoresEveryByte) {
   const std::string path = Add("slow.bin");
   FDriver.SetPageWriteDelay(16, std::chrono::microseconds(1));
-  const TBytes fresh = Pattern(3);
-  std::unique_ptr<TEEImage> image = Image(fresh);
+  const TBytes fresh = EepromPattern(3);
+  std::unique_ptr<TEEImage> image = MakeImage(fresh);
   ASSERT_EQ(WriteEeprom(FDriver, FDevice, *image), TEepromOutcome::Success);
   EXPECT_EQ(Contents(path)[12], fresh[12]);
   EXPECT_EQ(Contents(path)[13], 0xFF);
 }
 
 // Each fault: the outcome of the command it hits, the reason, and an EEPROM left alone.
-enum class TCommand { Read, Write, Erase };
 
 struct TFaultCase {
   const char* FName;
-  std::function<void(TSimulatedHubDriver::TFaults&)> FSet;
+  std::function<void(TFaults&)> FSet;
   TCommand FCommand;
   TEepromOutcome FOutcome;
   THubError FWhy;
@@ -217,27 +215,13 @@ class SimulatedHubFault : public SimulatedHub, public ::testing::WithParamInterf
 
 TEST_P(SimulatedHubFault, GivesItsOutcomeAndLeavesTheEepromAlone) {
   const TFaultCase& c = GetParam();
-  const TBytes old = Pattern(7);
+  const TBytes old = EepromPattern(7);
   const std::string path = Add("hub.bin", &old);
-  TSimulatedHubDriver::TFaults faults;
-  c.FSet(faults);
-  ASSERT_TRUE(FDriver.SetFaults(path, faults));
+  SetFaults(path, c.FSet);
 
-  std::unique_ptr<TEEImage> image = Image(Pattern(200));
+  std::unique_ptr<TEEImage> image = MakeImage(EepromPattern(200));
   TEEImage* before = image.get();
-  TEepromOutcome outcome = TEepromOutcome::Success;
-  switch (c.FCommand) {
-  case TCommand::Read:
-    outcome = ReadEeprom(FDriver, FDevice, image);
-    break;
-  case TCommand::Write:
-    outcome = WriteEeprom(FDriver, FDevice, *image);
-    break;
-  case TCommand::Erase:
-    outcome = EraseEeprom(FDriver, FDevice, [] { return true; });
-    break;
-  }
-  EXPECT_EQ(outcome, c.FOutcome);
+  EXPECT_EQ(RunCommand(c.FCommand, FDriver, FDevice, image), c.FOutcome);
   if (FDevice) {
     EXPECT_EQ(FDevice->LastError(), c.FWhy);
   } else {
@@ -290,9 +274,7 @@ TEST_F(SimulatedHub, AGoneHubIsNotListedAndItsOpenHandleFails) {
   const std::string path = Add("hub.bin");
   TTargetDev open(FDriver, path);
   ASSERT_TRUE(open.Open());
-  TSimulatedHubDriver::TFaults faults;
-  faults.FGone = true;
-  ASSERT_TRUE(FDriver.SetFaults(path, faults));
+  SetFaults(path, [](TFaults& f) { f.FGone = true; });
 
   std::vector<std::string> paths;
   ASSERT_TRUE(FDriver.PresentInterfaces(paths));
@@ -309,12 +291,12 @@ TEST_F(SimulatedHub, AGoneHubIsNotListedAndItsOpenHandleFails) {
 }
 
 TEST_F(SimulatedHub, AShortReadDeliversNoMoreThanItSays) {
-  const TBytes old = Pattern(4);
+  const TBytes old = EepromPattern(4);
   const std::string path = Add("hub.bin", &old);
-  TSimulatedHubDriver::TFaults faults;
-  faults.FShortRead = true;
-  faults.FShortReadBytes = 10;
-  ASSERT_TRUE(FDriver.SetFaults(path, faults));
+  SetFaults(path, [](TFaults& f) {
+    f.FShortRead = true;
+    f.FShortReadBytes = 10;
+  });
   TTargetDev open(FDriver, path);
   ASSERT_TRUE(open.Open());
   TBytes data(512, 0xEE);
@@ -328,13 +310,13 @@ TEST_F(SimulatedHub, AShortReadDeliversNoMoreThanItSays) {
 
 TEST_F(SimulatedHub, ACorruptWriteReportsSuccessButStoresTheFlippedByte) {
   const std::string path = Add("hub.bin");
-  TSimulatedHubDriver::TFaults faults;
+  TFaults faults;
   faults.FCorruptWrite = true;
   faults.FCorruptAddress = 5;
   faults.FCorruptMask = 0x81;
   ASSERT_TRUE(FDriver.SetFaults(path, faults));
-  const TBytes fresh = Pattern(50); // a 13-byte image
-  std::unique_ptr<TEEImage> image = Image(fresh);
+  const TBytes fresh = EepromPattern(50); // a 13-byte image
+  std::unique_ptr<TEEImage> image = MakeImage(fresh);
   ASSERT_EQ(WriteEeprom(FDriver, FDevice, *image), TEepromOutcome::Success);
 
   TBytes expected(512, 0xFF);
@@ -353,14 +335,12 @@ TEST_F(SimulatedHub, ACorruptWriteReportsSuccessButStoresTheFlippedByte) {
 TEST_F(SimulatedHub, ARefusedOpenFallsThroughToTheNextHub) {
   const std::string first = Add("first.bin");
   const std::string second = Add("second.bin");
-  TSimulatedHubDriver::TFaults faults;
-  faults.FOpenFails = true;
-  ASSERT_TRUE(FDriver.SetFaults(first, faults));
-  ASSERT_EQ(EraseEeprom(FDriver, FDevice, [] { return true; }), TEepromOutcome::Success);
+  SetFaults(first, [](TFaults& f) { f.FOpenFails = true; });
+  ASSERT_EQ(Erase(), TEepromOutcome::Success);
   EXPECT_EQ(FDevice->Path(), second);
   EXPECT_EQ(FDriver.RequestCount(first), 0u);
   EXPECT_EQ(FDriver.RequestCount(second), 1u);
-  EXPECT_FALSE(FDriver.SetFaults("sim:unknown", faults));
+  EXPECT_FALSE(FDriver.SetFaults("sim:unknown", TFaults{}));
 }
 
 // Records the channel would never send: the hub refuses each with a negative USB status.
@@ -373,24 +353,16 @@ class SimulatedHubRecord : public SimulatedHub,
                            public ::testing::WithParamInterface<TRecordCase> {};
 
 TEST_P(SimulatedHubRecord, IsRefusedWithANegativeStatusAndChangesNothing) {
-  const TBytes old = Pattern(11);
+  const TBytes old = EepromPattern(11);
   const std::string path = Add("hub.bin", &old);
   const THandle handle = FDriver.Open(path);
   ASSERT_NE(handle, kInvalidHandle);
 
-  TBytes record(38 + 4, 0);
-  record[kRecRequestType] = 0x40;
-  record[kRecRequest] = 1;
-  PutLe16(record.data() + kRecLength, 4);
-  PutLe32(record.data() + kRecTimeout, 20);
-  PutLe32(record.data() + kRecDataOffset, 38);
-  PutLe32(record.data() + kRecDataLength, 4);
+  TBytes record = Record(0x40, 1, 4, 20);
   GetParam().FSpoil(record);
 
-  uint32_t returned = 0;
-  EXPECT_TRUE(FDriver.IoControl(handle, kIoctlControlTransfer, record.data(),
-                                static_cast<uint32_t>(record.size()), &returned));
-  EXPECT_LT(static_cast<int32_t>(GetLe32(record.data() + kRecUsbStatus)), 0);
+  EXPECT_TRUE(Send(FDriver, handle, record));
+  EXPECT_LT(UsbStatus(record), 0);
   EXPECT_EQ(Contents(path), old);
   EXPECT_TRUE(FDriver.Close(handle));
 }
@@ -427,10 +399,7 @@ TEST_F(SimulatedHub, RequestsPastTheEepromsEndAreRefused) {
 TEST_F(SimulatedHub, TheDriverRefusesWhatIsNoRequestRecord) {
   const std::string path = Add("hub.bin");
   const THandle handle = FDriver.Open(path);
-  TBytes record(38, 0);
-  record[kRecRequestType] = 0xC0;
-  record[kRecRequest] = 2;
-  PutLe32(record.data() + kRecDataOffset, 38);
+  TBytes record = Record(0xC0, 2, 0, 0);
   uint32_t returned = 0;
   EXPECT_TRUE(FDriver.IoControl(handle, kIoctlControlTransfer, record.data(), 38, &returned));
   EXPECT_EQ(returned, 38u);
@@ -451,11 +420,11 @@ TEST_F(SimulatedHub, ThreadsOnDifferentHubsDoNotDisturbEachOther) {
   for (int i = 0; i < kHubs; ++i) {
     paths.push_back(Add("hub" + std::to_string(i) + ".bin"));
   }
-  TSimulatedHubDriver::TFaults refuse;
-  refuse.FOpenFails = true;
-  refuse.FOpenError = THubError::Timeout;
   const std::string refused = Add("refused.bin");
-  ASSERT_TRUE(FDriver.SetFaults(refused, refuse));
+  SetFaults(refused, [](TFaults& f) {
+    f.FOpenFails = true;
+    f.FOpenError = THubError::Timeout;
+  });
 
   std::vector<int> failures(kHubs, 0);
   std::vector<std::thread> threads;
@@ -463,8 +432,8 @@ TEST_F(SimulatedHub, ThreadsOnDifferentHubsDoNotDisturbEachOther) {
     threads.emplace_back([&, i] {
       std::unique_ptr<TTargetDev> device;
       for (int round = 0; round < kRounds; ++round) {
-        const TBytes bytes = Pattern(static_cast<uint8_t>(i * 50 + round));
-        std::unique_ptr<TEEImage> image = Image(bytes);
+        const TBytes bytes = EepromPattern(static_cast<uint8_t>(i * 50 + round));
+        std::unique_ptr<TEEImage> image = MakeImage(bytes);
         std::unique_ptr<TEEImage> back;
         // Odd threads also fail to open a hub now and then: their error must stay their own.
         if (i % 2 == 1) {
@@ -488,7 +457,7 @@ TEST_F(SimulatedHub, ThreadsOnDifferentHubsDoNotDisturbEachOther) {
   }
   for (int i = 0; i < kHubs; ++i) {
     EXPECT_EQ(failures[i], 0) << i;
-    const TBytes last = Pattern(static_cast<uint8_t>(i * 50 + kRounds - 1));
+    const TBytes last = EepromPattern(static_cast<uint8_t>(i * 50 + kRounds - 1));
     const TBytes stored = Contents(paths[i]);
     EXPECT_EQ(TBytes(stored.begin(), stored.begin() + 13), TBytes(last.begin(), last.begin() + 13));
   }

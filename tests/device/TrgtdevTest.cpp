@@ -1,6 +1,7 @@
 // The channel: the request record byte for byte, the result rule, and the handle's life.
 #include "Trgtdev.h"
 #include "ByteBlock.h"
+#include "DeviceTestSupport.h"
 #include "FakeHubDriver.h"
 
 #include <gtest/gtest.h>
@@ -24,44 +25,41 @@ struct TOpenChannel {
   TFakeHubDriver FDriver;
   TTargetDev FDevice{FDriver, "sim:hub"};
   TOpenChannel() { EXPECT_TRUE(FDevice.Open()); }
+  bool Erase() {
+    uint8_t erased = 0xFF;
+    return FDevice.ControlTransfer(true, &erased, 1);
+  }
 };
 
-TEST(TrgtdevRecord, ReadOf512SendsA550ByteRecordWithZeroData) {
-  TOpenChannel channel;
-  std::vector<uint8_t> data(512, 0xAA);
-  ASSERT_TRUE(channel.FDevice.ControlTransfer(false, data.data(), 512));
+// Each transfer as one record, byte for byte: the eight setup bytes, the fixed header, the data.
+TEST(TrgtdevRecord, EachTransferSendsItsRecordByteForByte) {
+  struct TCase {
+    const char* Name;
+    bool Write;
+    TBytes Data;
+    std::vector<uint8_t> Setup;
+    TBytes Sent; // the data stage as it leaves
+  };
+  const TBytes image = Pattern(300, 0, 7);
+  const TCase cases[] = {
+      // The caller's buffer is not sent on a read.
+      {"read", false, TBytes(512, 0xAA), {0xC0, 0x02, 0, 0, 0, 0, 0x00, 0x02}, TBytes(512, 0)},
+      {"erase", true, {0xFF}, {0x40, 0x01, 0, 0, 0, 0, 0x01, 0x00}, {0xFF}},
+      {"write", true, image, {0x40, 0x01, 0, 0, 0, 0, 0x2C, 0x01}, image},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TOpenChannel channel;
+    TBytes data = c.Data;
+    const uint32_t n = static_cast<uint32_t>(data.size());
+    ASSERT_TRUE(channel.FDevice.ControlTransfer(c.Write, data.data(), n));
 
-  ASSERT_EQ(channel.FDriver.FRecords.size(), 1u);
-  const std::vector<uint8_t>& record = channel.FDriver.FRecords[0];
-  ASSERT_EQ(record.size(), 550u);
-  std::vector<uint8_t> expected = Header({0xC0, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02}, 512);
-  expected.resize(550, 0x00); // the caller's buffer is not sent on a read
-  EXPECT_EQ(record, expected);
-  EXPECT_EQ(channel.FDriver.FCodes[0], 0x00220020u);
-}
-
-TEST(TrgtdevRecord, EraseSendsA39ByteRecordEndingInFF) {
-  TOpenChannel channel;
-  uint8_t erased = 0xFF;
-  ASSERT_TRUE(channel.FDevice.ControlTransfer(true, &erased, 1));
-
-  std::vector<uint8_t> expected = Header({0x40, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}, 1);
-  expected.push_back(0xFF);
-  ASSERT_EQ(channel.FDriver.FRecords.size(), 1u);
-  EXPECT_EQ(channel.FDriver.FRecords[0], expected);
-}
-
-TEST(TrgtdevRecord, WriteCarriesTheCallersBytesAndLength) {
-  TOpenChannel channel;
-  std::vector<uint8_t> image(300);
-  for (size_t i = 0; i < image.size(); ++i) {
-    image[i] = static_cast<uint8_t>(i * 7);
+    TBytes expected = Header(c.Setup, n);
+    expected.insert(expected.end(), c.Sent.begin(), c.Sent.end());
+    ASSERT_EQ(channel.FDriver.FRecords.size(), 1u);
+    EXPECT_EQ(channel.FDriver.FRecords[0], expected);
+    EXPECT_EQ(channel.FDriver.FCodes[0], 0x00220020u);
   }
-  ASSERT_TRUE(channel.FDevice.ControlTransfer(true, image.data(), 300));
-
-  std::vector<uint8_t> expected = Header({0x40, 0x01, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x01}, 300);
-  expected.insert(expected.end(), image.begin(), image.end());
-  EXPECT_EQ(channel.FDriver.FRecords[0], expected);
 }
 
 // The result: nonzero I/O control and a non-negative USB status, nothing else.
@@ -77,8 +75,7 @@ TEST_P(TrgtdevResult, FollowsIoControlAndTheSignOfTheUsbStatus) {
   TOpenChannel channel;
   channel.FDriver.FIoResult = GetParam().FIoResult;
   channel.FDriver.FStatus = GetParam().FStatus;
-  uint8_t erased = 0xFF;
-  EXPECT_EQ(channel.FDevice.ControlTransfer(true, &erased, 1), GetParam().FSuccess);
+  EXPECT_EQ(channel.Erase(), GetParam().FSuccess);
   std::vector<uint8_t> data(512);
   EXPECT_EQ(channel.FDevice.ControlTransfer(false, data.data(), 512), GetParam().FSuccess);
 }
@@ -177,8 +174,7 @@ TEST(TrgtdevLastError, SurvivesTheCloseThatFollowsAFailedTransfer) {
   TOpenChannel channel;
   channel.FDriver.FIoResult = false;
   channel.FDriver.FCallError = THubError::Timeout;
-  uint8_t erased = 0xFF;
-  EXPECT_FALSE(channel.FDevice.ControlTransfer(true, &erased, 1));
+  EXPECT_FALSE(channel.Erase());
   channel.FDriver.FCallError = THubError::None;
   EXPECT_TRUE(channel.FDevice.Close());
   EXPECT_EQ(channel.FDevice.LastError(), THubError::Timeout);
@@ -187,8 +183,7 @@ TEST(TrgtdevLastError, SurvivesTheCloseThatFollowsAFailedTransfer) {
 TEST(TrgtdevLastError, ANegativeStatusIsAStall) {
   TOpenChannel channel;
   channel.FDriver.FStatus = 0x80000000;
-  uint8_t erased = 0xFF;
-  EXPECT_FALSE(channel.FDevice.ControlTransfer(true, &erased, 1));
+  EXPECT_FALSE(channel.Erase());
   EXPECT_EQ(channel.FDevice.LastError(), THubError::Stalled);
 }
 

@@ -3,8 +3,8 @@
 #include "UsbHubDriver.h"
 #include "UsbTestbed.h"
 
+#include "DeviceTestSupport.h"
 #include "Discovery.h"
-#include "HubRequests.h"
 #include "Trgtdev.h"
 
 #include <gtest/gtest.h>
@@ -27,29 +27,6 @@ TUsbBinding BindingOf(std::initializer_list<TUsbId> ids) {
   return binding;
 }
 
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> bytes(n);
-  for (size_t i = 0; i < n; ++i)
-    bytes[i] = static_cast<uint8_t>(seed + i * 7);
-  return bytes;
-}
-
-// A record as the channel builds it, for cases the channel would never send.
-std::vector<uint8_t> Record(uint8_t requestType, uint8_t request, uint16_t n, uint32_t timeout) {
-  std::vector<uint8_t> record(kRecHeaderSize + n, 0);
-  record[kRecRequestType] = requestType;
-  record[kRecRequest] = request;
-  PutLe16(&record[kRecLength], n);
-  PutLe32(&record[kRecTimeout], timeout);
-  PutLe32(&record[kRecDataOffset], kRecHeaderSize);
-  PutLe32(&record[kRecDataLength], n);
-  return record;
-}
-
-int32_t UsbStatus(const std::vector<uint8_t>& record) {
-  return static_cast<int32_t>(GetLe32(&record[kRecUsbStatus]));
-}
-
 // A parent hub, our bound hub below it and an unbound hub of the same maker on the same bus.
 class UsbHubDriverTest : public ::testing::Test {
 protected:
@@ -65,6 +42,12 @@ protected:
     EXPECT_TRUE(FParent.SeenRequests().empty());
   }
 
+  // The bound hub's handle; the test fails here if it does not open.
+  THandle OpenHub() {
+    const THandle handle = FDriver.Open("usb:1-1.4");
+    EXPECT_NE(handle, kInvalidHandle);
+    return handle;
+  }
   std::vector<std::string> Present() {
     std::vector<std::string> paths;
     EXPECT_TRUE(FDriver.PresentInterfaces(paths));
@@ -93,7 +76,7 @@ TEST_F(UsbHubDriverTest, DiscoveryOpensTheBoundHub) {
 }
 
 TEST_F(UsbHubDriverTest, ReadReturnsTheEepromAndSendsOneReadRequest) {
-  auto contents = Pattern(512, 3);
+  auto contents = Pattern(512, 3, 7);
   std::copy(contents.begin(), contents.end(), FHub.Eeprom.begin());
 
   TTargetDev device(FDriver, "usb:1-1.4");
@@ -115,7 +98,7 @@ TEST_F(UsbHubDriverTest, WriteStoresExactlyTheBytesSent) {
   for (uint32_t n : {1u, 7u, 64u, 300u, 512u}) {
     SCOPED_TRACE(n);
     FHub.Eeprom.fill(0xFF);
-    auto bytes = Pattern(n, static_cast<uint8_t>(n));
+    auto bytes = Pattern(n, static_cast<uint8_t>(n), 7);
     TTargetDev device(FDriver, "usb:1-1.4");
     ASSERT_TRUE(device.Open());
     ASSERT_TRUE(device.ControlTransfer(true, bytes.data(), n));
@@ -135,13 +118,11 @@ TEST_F(UsbHubDriverTest, WriteStoresExactlyTheBytesSent) {
 }
 
 TEST_F(UsbHubDriverTest, RecordCarriesStatusAndReturnedSize) {
-  THandle handle = FDriver.Open("usb:1-1.4");
-  ASSERT_NE(handle, kInvalidHandle);
+  const THandle handle = OpenHub();
   auto record = Record(0xC0, 2, 16, 20);
   PutLe32(&record[kRecUsbStatus], 0x7F7F7F7F);
   uint32_t returned = 0;
-  ASSERT_TRUE(FDriver.IoControl(handle, kIoctlControlTransfer, record.data(),
-                                static_cast<uint32_t>(record.size()), &returned));
+  ASSERT_TRUE(Send(FDriver, handle, record, &returned));
   EXPECT_EQ(UsbStatus(record), 0);
   EXPECT_EQ(returned, record.size());
   EXPECT_TRUE(FDriver.Close(handle));
@@ -161,19 +142,17 @@ class UsbHubFaultTest : public UsbHubDriverTest,
 
 TEST_P(UsbHubFaultTest, FailsWithItsReason) {
   const TFaultCase& c = GetParam();
-  THandle handle = FDriver.Open("usb:1-1.4");
-  ASSERT_NE(handle, kInvalidHandle);
+  const THandle handle = OpenHub();
   FHub.SetFault(c.Fault);
 
   const uint16_t n = 512;
   auto record = Record(c.Write ? 0x40 : 0xC0, c.Write ? 1 : 2, n, 20);
   if (c.Write) {
-    auto bytes = Pattern(n, 9);
+    auto bytes = Pattern(n, 9, 7);
     std::copy(bytes.begin(), bytes.end(), record.begin() + kRecHeaderSize);
   }
   uint32_t returned = 123;
-  EXPECT_FALSE(FDriver.IoControl(handle, kIoctlControlTransfer, record.data(),
-                                 static_cast<uint32_t>(record.size()), &returned));
+  EXPECT_FALSE(Send(FDriver, handle, record, &returned));
   EXPECT_EQ(FDriver.LastError(), c.Expected);
   EXPECT_LT(UsbStatus(record), 0);
   EXPECT_EQ(returned, 0u);
@@ -201,19 +180,16 @@ TEST_F(UsbHubDriverTest, StallFailsThroughTheChannel) {
 }
 
 TEST_F(UsbHubDriverTest, UnansweredRequestTimesOutAndTheNextTransferWorks) {
-  THandle handle = FDriver.Open("usb:1-1.4");
-  ASSERT_NE(handle, kInvalidHandle);
+  const THandle handle = OpenHub();
   FHub.SetFault(THubFault::NoAnswer);
   auto record = Record(0xC0, 2, 64, 1);
-  EXPECT_FALSE(FDriver.IoControl(handle, kIoctlControlTransfer, record.data(),
-                                 static_cast<uint32_t>(record.size()), nullptr));
+  EXPECT_FALSE(Send(FDriver, handle, record));
   EXPECT_EQ(FDriver.LastError(), THubError::Timeout);
   EXPECT_LT(UsbStatus(record), 0);
 
   FHub.SetFault(THubFault::None);
   auto again = Record(0xC0, 2, 64, 20);
-  EXPECT_TRUE(FDriver.IoControl(handle, kIoctlControlTransfer, again.data(),
-                                static_cast<uint32_t>(again.size()), nullptr));
+  EXPECT_TRUE(Send(FDriver, handle, again));
   EXPECT_EQ(UsbStatus(again), 0);
   EXPECT_TRUE(FDriver.Close(handle));
 }
@@ -221,8 +197,7 @@ TEST_F(UsbHubDriverTest, UnansweredRequestTimesOutAndTheNextTransferWorks) {
 // Read as milliseconds, a time-out of 5 would give up long before a hub that answers after a
 // tenth of a second; read as seconds, the answer is waited for.
 TEST_F(UsbHubDriverTest, TimeOutFieldCountsSeconds) {
-  THandle handle = FDriver.Open("usb:1-1.4");
-  ASSERT_NE(handle, kInvalidHandle);
+  const THandle handle = OpenHub();
   FHub.SetFault(THubFault::NoAnswer);
   auto record = Record(0x40, 1, 4, 5);
   std::thread late([&] {
@@ -232,8 +207,7 @@ TEST_F(UsbHubDriverTest, TimeOutFieldCountsSeconds) {
         break;
     }
   });
-  EXPECT_TRUE(FDriver.IoControl(handle, kIoctlControlTransfer, record.data(),
-                                static_cast<uint32_t>(record.size()), nullptr));
+  EXPECT_TRUE(Send(FDriver, handle, record));
   late.join();
   EXPECT_EQ(UsbStatus(record), 0);
   EXPECT_TRUE(FDriver.Close(handle));
@@ -244,7 +218,7 @@ TEST_F(UsbHubDriverTest, UnpluggedHubFailsAndDisappears) {
   ASSERT_TRUE(device.Open());
   FBed.Unplug(FHub);
 
-  std::vector<uint8_t> bytes = Pattern(100, 1);
+  std::vector<uint8_t> bytes = Pattern(100, 1, 7);
   EXPECT_FALSE(device.ControlTransfer(true, bytes.data(), 100));
   EXPECT_EQ(device.LastError(), THubError::NotFound);
   EXPECT_TRUE(FHub.SeenRequests().empty());
@@ -262,30 +236,28 @@ TEST_F(UsbHubDriverTest, UnpluggedHubFailsAndDisappears) {
 
 // Records the channel never builds are refused before anything reaches the hub.
 TEST_F(UsbHubDriverTest, MalformedRecordsAreRefusedUnsent) {
-  THandle handle = FDriver.Open("usb:1-1.4");
-  ASSERT_NE(handle, kInvalidHandle);
+  const THandle handle = OpenHub();
   struct TCase {
     const char* Name;
     uint32_t Code;
-    void (*Spoil)(std::vector<uint8_t>&);
+    void (*Spoil)(TBytes&);
     size_t Size; // 0: the record's own size
   };
   const TCase cases[] = {
-      {"wrong code", 0x00220024, [](std::vector<uint8_t>&) {}, 0},
-      {"header cut short", kIoctlControlTransfer, [](std::vector<uint8_t>&) {}, 37},
-      {"size beyond wLength", kIoctlControlTransfer, [](std::vector<uint8_t>&) {}, 38 + 15},
-      {"data offset 37", kIoctlControlTransfer,
-       [](std::vector<uint8_t>& r) { PutLe32(&r[kRecDataOffset], 37); }, 0},
+      {"wrong code", 0x00220024, [](TBytes&) {}, 0},
+      {"header cut short", kIoctlControlTransfer, [](TBytes&) {}, 37},
+      {"size beyond wLength", kIoctlControlTransfer, [](TBytes&) {}, 38 + 15},
+      {"data offset 37", kIoctlControlTransfer, [](TBytes& r) { PutLe32(&r[kRecDataOffset], 37); },
+       0},
       {"data length not wLength", kIoctlControlTransfer,
-       [](std::vector<uint8_t>& r) { PutLe32(&r[kRecDataLength], 15); }, 0},
+       [](TBytes& r) { PutLe32(&r[kRecDataLength], 15); }, 0},
       {"wLength beyond the buffer", kIoctlControlTransfer,
-       [](std::vector<uint8_t>& r) {
+       [](TBytes& r) {
          PutLe16(&r[kRecLength], 17);
          PutLe32(&r[kRecDataLength], 17);
        },
        0},
-      {"no time-out", kIoctlControlTransfer,
-       [](std::vector<uint8_t>& r) { PutLe32(&r[kRecTimeout], 0); }, 0},
+      {"no time-out", kIoctlControlTransfer, [](TBytes& r) { PutLe32(&r[kRecTimeout], 0); }, 0},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -301,15 +273,12 @@ TEST_F(UsbHubDriverTest, MalformedRecordsAreRefusedUnsent) {
 }
 
 TEST_F(UsbHubDriverTest, ClosedHandleIsNoLongerUsable) {
-  THandle handle = FDriver.Open("usb:1-1.4");
-  ASSERT_NE(handle, kInvalidHandle);
+  const THandle handle = OpenHub();
   ASSERT_TRUE(FDriver.Close(handle));
   EXPECT_FALSE(FDriver.Close(handle));
   auto record = Record(0xC0, 2, 8, 20);
-  EXPECT_FALSE(FDriver.IoControl(handle, kIoctlControlTransfer, record.data(),
-                                 static_cast<uint32_t>(record.size()), nullptr));
-  EXPECT_FALSE(FDriver.IoControl(kInvalidHandle, kIoctlControlTransfer, record.data(),
-                                 static_cast<uint32_t>(record.size()), nullptr));
+  EXPECT_FALSE(Send(FDriver, handle, record));
+  EXPECT_FALSE(Send(FDriver, kInvalidHandle, record));
   EXPECT_TRUE(FHub.SeenRequests().empty());
 }
 
@@ -321,18 +290,16 @@ TEST_F(UsbHubDriverTest, TwoHandlesToOneHubAreIndependent) {
   EXPECT_NE(first, second);
   ASSERT_TRUE(FDriver.Close(first));
   auto record = Record(0xC0, 2, 8, 20);
-  EXPECT_TRUE(FDriver.IoControl(second, kIoctlControlTransfer, record.data(),
-                                static_cast<uint32_t>(record.size()), nullptr));
+  EXPECT_TRUE(Send(FDriver, second, record));
   EXPECT_TRUE(FDriver.Close(second));
 }
 
 // Bus first, then the port path number by number; parents present as on a real machine.
 TEST(UsbHubOrder, PathsFollowBusThenPortNumbers) {
   TUsbTestbed bed;
-  const TUsbId hub{0x1234, 0x5678};
   for (const char* name : {"2-1", "1-3", "1-1", "1-1.10", "1-1.2", "1-1.2.1", "10-1"})
-    bed.AddDevice(name, hub);
-  TUsbHubDriver driver(BindingOf({hub}));
+    bed.AddDevice(name, kBoundId);
+  TUsbHubDriver driver(BindingOf({kBoundId}));
   std::vector<std::string> paths;
   ASSERT_TRUE(driver.PresentInterfaces(paths));
   EXPECT_EQ(paths, (std::vector<std::string>{"usb:1-1", "usb:1-1.2", "usb:1-1.2.1", "usb:1-1.10",
@@ -341,7 +308,7 @@ TEST(UsbHubOrder, PathsFollowBusThenPortNumbers) {
 
 TEST(UsbHubOrder, NoHubsIsAnEmptyListNotAFailure) {
   TUsbTestbed bed;
-  bed.AddDevice("1-1", TUsbId{0x1234, 0x5678});
+  bed.AddDevice("1-1", kBoundId);
   TUsbHubDriver driver(BindingOf({}));
   std::vector<std::string> paths{"stale"};
   EXPECT_TRUE(driver.PresentInterfaces(paths));
@@ -351,10 +318,9 @@ TEST(UsbHubOrder, NoHubsIsAnEmptyListNotAFailure) {
 // The command-line tool runs one thread per hub over one driver.
 TEST(UsbHubThreads, HubsOnSeveralThreadsKeepTheirOwnData) {
   TUsbTestbed bed;
-  const TUsbId id{0x1234, 0x5678};
-  TEmulatedHub* hubs[] = {&bed.AddDevice("1-1", id), &bed.AddDevice("1-2", id),
-                          &bed.AddDevice("2-1", id)};
-  TUsbHubDriver driver(BindingOf({id}));
+  TEmulatedHub* hubs[] = {&bed.AddDevice("1-1", kBoundId), &bed.AddDevice("1-2", kBoundId),
+                          &bed.AddDevice("2-1", kBoundId)};
+  TUsbHubDriver driver(BindingOf({kBoundId}));
   std::vector<std::string> paths;
   ASSERT_TRUE(driver.PresentInterfaces(paths));
   ASSERT_EQ(paths.size(), 3u);
@@ -370,7 +336,7 @@ TEST(UsbHubThreads, HubsOnSeveralThreadsKeepTheirOwnData) {
         return;
       }
       for (int round = 0; round < kRounds; ++round) {
-        auto bytes = Pattern(256, static_cast<uint8_t>(t * 50 + round));
+        auto bytes = Pattern(256, static_cast<uint8_t>(t * 50 + round), 7);
         std::vector<uint8_t> back(256);
         if (!device.ControlTransfer(true, bytes.data(), 256) ||
             !device.ControlTransfer(false, back.data(), 256) || back != bytes)
@@ -383,7 +349,7 @@ TEST(UsbHubThreads, HubsOnSeveralThreadsKeepTheirOwnData) {
   EXPECT_EQ(failures, 0);
   for (size_t t = 0; t < 3; ++t) {
     EXPECT_EQ(hubs[t]->SeenRequests().size(), 2u * kRounds);
-    auto last = Pattern(256, static_cast<uint8_t>(t * 50 + kRounds - 1));
+    auto last = Pattern(256, static_cast<uint8_t>(t * 50 + kRounds - 1), 7);
     EXPECT_TRUE(std::equal(last.begin(), last.end(), hubs[t]->Eeprom.begin()));
   }
 }
