@@ -13,35 +13,19 @@ namespace {
 class ByteGridTest : public TWindowTest {
 protected:
   TByteGrid* Grid() const { return W<TByteGrid>("ByteList"); }
-  uint8_t Byte(int offset) const { return FWindow->Image()->GetByte(offset); }
-  // Makes a value cell current (the editor opens on it) and returns the editor.
-  QLineEdit* EditCell(int row) {
-    Activate();
-    Grid()->setFocus();
-    Grid()->setCurrentCell(row, 1);
-    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-    EXPECT_NE(editor, nullptr) << "no editor on row " << row;
-    return editor;
-  }
-  void TypeInCell(int row, const QString& keys) {
-    QLineEdit* editor = EditCell(row);
-    if (editor != nullptr)
-      QTest::keyClicks(editor, keys);
-  }
 };
 
 TEST_F(ByteGridTest, KeysAreHexadecimalWithAtLeastTwoDigits) {
-  EXPECT_EQ(TByteGrid::KeyText(0), "00");
-  EXPECT_EQ(TByteGrid::KeyText(0x17), "17");
-  EXPECT_EQ(TByteGrid::KeyText(0xFF), "FF");
-  EXPECT_EQ(TByteGrid::KeyText(0x12B), "12B");
+  for (const auto& [key, text] :
+       {std::pair<int, QString>{0, "00"}, {0x17, "17"}, {0xFF, "FF"}, {0x12B, "12B"}})
+    EXPECT_EQ(TByteGrid::KeyText(key), text);
   OpenBytes({0xD0, 0xAB, 0, 0, 0, 0, 0x0C});
   ASSERT_EQ(Grid()->rowCount(), 7);
   EXPECT_EQ(Grid()->horizontalHeaderItem(0)->text(), "Address ");
   EXPECT_EQ(Grid()->horizontalHeaderItem(1)->text(), "Byte");
   EXPECT_EQ(Grid()->item(6, 0)->text(), "06");
-  EXPECT_EQ(Grid()->item(1, 1)->text(), "AB");
-  EXPECT_EQ(Grid()->item(6, 1)->text(), "0C");
+  EXPECT_EQ(GridText(1), "AB");
+  EXPECT_EQ(GridText(6), "0C");
   EXPECT_FALSE(Grid()->item(0, 0)->flags() & Qt::ItemIsEditable);
   EXPECT_FALSE(Grid()->item(0, 0)->flags() & Qt::ItemIsSelectable);
 }
@@ -58,21 +42,18 @@ TEST_F(ByteGridTest, TypedValueIsStoredWhenTheFocusLeavesTheGrid) {
   EXPECT_TRUE(Leave().empty());
   EXPECT_EQ(Byte(3), 0xAB);
   EXPECT_EQ(E("PIDEdit")->text(), "00AB");
-  EXPECT_EQ(Grid()->item(3, 1)->text(), "AB");
+  EXPECT_EQ(GridText(3), "AB");
 }
 
 TEST_F(ByteGridTest, AnInvalidEntryIsRefusedAndEveryEditOfTheVisitDropped) {
   OpenBytes(HeaderImage(0xD4, {{1, 0x11}}));
   TypeInCell(1, "22");
   TypeInCell(0, "00");
-  const auto boxes = Leave();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Configuration data entered is invalid");
-  EXPECT_EQ(boxes[0].icon, QMessageBox::NoIcon);
+  ExpectLast(Leave(), 1, "Configuration data entered is invalid", QMessageBox::NoIcon);
   EXPECT_EQ(Byte(0), 0xD4);
   EXPECT_EQ(Byte(1), 0x11);
-  EXPECT_EQ(Grid()->item(0, 1)->text(), "D4");
-  EXPECT_EQ(Grid()->item(1, 1)->text(), "11");
+  EXPECT_EQ(GridText(0), "D4");
+  EXPECT_EQ(GridText(1), "11");
 }
 
 TEST_F(ByteGridTest, ChangingTheSignatureChangesTheKindAndLength) {
@@ -94,10 +75,7 @@ TEST_F(ByteGridTest, ADeletedRowBlocksTheReadBackAndHeaderEditsAppendIt) {
   QTest::keyClick(editor, Qt::Key_Delete, Qt::ControlModifier);
   EXPECT_EQ(Grid()->rowCount(), 23);
   EXPECT_EQ(Grid()->FindRow("05"), -1);
-  const auto boxes = Leave();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "'0x' is not a valid integer value.");
-  EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+  ExpectLast(Leave(), 1, "'0x' is not a valid integer value.", QMessageBox::Critical);
   EXPECT_EQ(Grid()->rowCount(), 23); // not rebuilt
   EXPECT_EQ(Byte(5), 0x55);
   // A header field edit puts the missing row back at the end.
@@ -105,7 +83,7 @@ TEST_F(ByteGridTest, ADeletedRowBlocksTheReadBackAndHeaderEditsAppendIt) {
   Leave("PIDEdit");
   EXPECT_EQ(Grid()->rowCount(), 24);
   EXPECT_EQ(Grid()->FindRow("05"), 23);
-  EXPECT_EQ(Grid()->item(23, 1)->text(), "55");
+  EXPECT_EQ(GridText(23), "55");
   EXPECT_FALSE(Grid()->IsMasked(23));
 }
 
@@ -116,13 +94,11 @@ TEST_F(ByteGridTest, AnIncompleteValueIsRefusedAndEscapeAbandonsIt) {
   editor->selectAll();
   QTest::keyClicks(editor, "7");
   EXPECT_FALSE(editor->hasAcceptableInput());
-  const auto boxes = FBoxes.Run([editor] { QTest::keyClick(editor, Qt::Key_Return); });
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Invalid input value.  Use escape key to abandon changes.");
-  EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+  ExpectLast(FBoxes.Run([editor] { QTest::keyClick(editor, Qt::Key_Return); }), 1,
+             "Invalid input value.  Use escape key to abandon changes.", QMessageBox::Critical);
   Activate();
   QTest::keyClick(editor, Qt::Key_Escape);
-  EXPECT_EQ(Grid()->item(2, 1)->text(), "12");
+  EXPECT_EQ(GridText(2), "12");
   EXPECT_TRUE(Leave().empty());
   EXPECT_EQ(Byte(2), 0x12);
 }
@@ -132,7 +108,7 @@ TEST_F(ByteGridTest, HeaderRowsFollowFieldEditsAndStringRowsStay) {
   EXPECT_EQ(Grid()->rowCount(), 13);
   Type("MaxPwrFSEdit", "7F");
   Leave();
-  EXPECT_EQ(Grid()->item(9, 1)->text(), "7F");
+  EXPECT_EQ(GridText(9), "7F");
   EXPECT_EQ(Grid()->rowCount(), 13);
 }
 
@@ -140,12 +116,9 @@ TEST_F(ByteGridTest, HeaderRowsFollowFieldEditsAndStringRowsStay) {
 // the grid keeps the focus until the value is corrected.
 TEST_F(ByteGridTest, AValueWithABlankFailsConversion) {
   OpenBytes(HeaderImage(0xD4, {{3, 0x12}}));
-  QLineEdit* editor = EditCell(3);
+  RetypeCell(3, "5", true);
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
   ASSERT_NE(editor, nullptr);
-  editor->selectAll();
-  QTest::keyClick(editor, Qt::Key_Delete);
-  QTest::keyClick(editor, Qt::Key_Right);
-  QTest::keyClicks(editor, "5");
   EXPECT_EQ(editor->displayText(), " 5");
   EXPECT_TRUE(editor->hasAcceptableInput());
   EXPECT_EQ(Texts(Leave()), std::vector<QString>{"'0x 5' is not a valid integer value."});
@@ -159,33 +132,30 @@ TEST_F(ByteGridTest, AValueWithABlankFailsConversion) {
 
 TEST_F(ByteGridTest, AnUntouchedExitKeepsTheImageOrRefusesOneTheCheckNoLongerPasses) {
   const std::vector<uint8_t> bytes =
-      StringImage({0x0409}, 0x01, {{0x0409, 0x01, Descriptor(u"Maker")}});
+      StringImage({kEnglish}, 0x01, {{kEnglish, 0x01, Descriptor(u"Maker")}});
   OpenBytes(bytes);
-  const int length = static_cast<int>(bytes.size());
-  ASSERT_EQ(static_cast<int>(FWindow->Image()->GetLength()), length);
+  ASSERT_EQ(Bytes(Image()), bytes);
   EditCell(5);
   EXPECT_TRUE(Leave().empty());
-  EXPECT_EQ(ImageBytes(length), bytes);
+  EXPECT_EQ(Bytes(Image()), bytes);
   // Every kind switched off while a language is listed: the image keeps it, the grid refuses it.
   Type("MfgEdit", "0");
   EXPECT_TRUE(Leave().empty());
-  const std::vector<uint8_t> stored = ImageBytes(length);
+  const std::vector<uint8_t> stored = ImageBytes(static_cast<int>(bytes.size()));
   EXPECT_EQ(stored[21], 0x00);
   EditCell(5);
   EXPECT_EQ(Texts(Leave()), std::vector<QString>{"Configuration data entered is invalid"});
-  EXPECT_EQ(ImageBytes(length), stored);
+  EXPECT_EQ(ImageBytes(static_cast<int>(bytes.size())), stored);
 }
 
 TEST_F(ByteGridTest, AFieldEditRewritesOnlyTheHeaderRows) {
-  const std::vector<uint8_t> bytes =
-      StringImage({0x0409}, 0x01, {{0x0409, 0x01, Descriptor(u"Maker")}});
-  OpenBytes(bytes);
+  OpenBytes(StringImage({kEnglish}, 0x01, {{kEnglish, 0x01, Descriptor(u"Maker")}}));
   TypeInCell(0x18, "7A"); // the LANGID table, not yet taken back
   Type("VIDEdit", "BEEF");
   EXPECT_TRUE(Leave("PIDEdit").empty());
-  EXPECT_EQ(Grid()->item(1, 1)->text(), "EF");
-  EXPECT_EQ(Grid()->item(2, 1)->text(), "BE");
-  EXPECT_EQ(Grid()->item(0x18, 1)->text(), "7A");
+  EXPECT_EQ(GridText(1), "EF");
+  EXPECT_EQ(GridText(2), "BE");
+  EXPECT_EQ(GridText(0x18), "7A");
 }
 
 } // namespace

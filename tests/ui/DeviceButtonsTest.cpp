@@ -1,17 +1,14 @@
 // "Read from EEPROM", "Write to EEPROM" and "Erase EEPROM" over the simulated hub: every outcome's
 // messages, and what each command leaves of the image and the display.
 #include "ByteBlock.h"
-#include "ByteGrid.h"
 #include "Eeimage.h"
 #include "ExampleImages.h"
 #include "Trgtdev.h"
 #include "UiTestSupport.h"
 
-#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTest>
 
 #include <fstream>
 
@@ -29,11 +26,12 @@ protected:
     Unplug();
     FHubPath = TSimulatedHubDriver::PathOf(file);
   }
-  void Unplug() {
+  void Fail(bool TSimulatedHubDriver::TFaults::*fault) {
     TSimulatedHubDriver::TFaults faults;
-    faults.FGone = true;
+    faults.*fault = true;
     ASSERT_TRUE(FDriver.SetFaults(FHubPath, faults));
   }
+  void Unplug() { Fail(&TSimulatedHubDriver::TFaults::FGone); }
   int Rows() const { return W<QTableWidget>("ByteList")->rowCount(); }
 };
 
@@ -56,10 +54,9 @@ TEST_F(DeviceButtonsTest, WithoutAHubEachCommandSaysOnlyCouldNotOpen) {
   for (const char* button : {"DevReadBtn", "DevWriteBtn", "InitDevBtn"}) {
     SCOPED_TRACE(button);
     const auto boxes = Click(button);
-    ASSERT_EQ(boxes.size(), 1u); // the erase asks nothing without a hub
-    EXPECT_EQ(boxes[0].text, "Couldn't open device");
-    EXPECT_EQ(boxes[0].title, "Korvane Configuration Utility");
-    EXPECT_EQ(boxes[0].icon, QMessageBox::NoIcon);
+    // The erase asks nothing without a hub.
+    ExpectLast(boxes, 1, "Couldn't open device", QMessageBox::NoIcon);
+    EXPECT_EQ(boxes.back().title, "Korvane Configuration Utility");
   }
   EXPECT_EQ(FWindow->Image(), shown);
   EXPECT_EQ(E("SigEdit")->text(), "D4");
@@ -70,9 +67,7 @@ TEST_F(DeviceButtonsTest, FailedTransfersAreReportedAndChangeNothing) {
   Click("DevReadBtn");
   const TEEImage* shown = FWindow->Image();
   const std::vector<uint8_t> before = EepromBytes();
-  TSimulatedHubDriver::TFaults faults;
-  faults.FIoControlFails = true;
-  ASSERT_TRUE(FDriver.SetFaults(FHubPath, faults));
+  Fail(&TSimulatedHubDriver::TFaults::FIoControlFails);
   EXPECT_EQ(Texts(Click("DevReadBtn")),
             std::vector<QString>{"Couldn't read configuration data from device"});
   EXPECT_EQ(Texts(Click("DevWriteBtn")),
@@ -131,8 +126,7 @@ TEST_F(DeviceButtonsTest, WriteSendsExactlyTheImagesLength) {
 TEST_F(DeviceButtonsTest, APendingFieldEditIsStoredBeforeTheWriteSendsTheImage) {
   Click("DevReadBtn");
   Type("PIDEdit", "BEEF");
-  const auto boxes = Click("DevWriteBtn");
-  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(Click("DevWriteBtn").size(), 1u);
   const std::vector<uint8_t> eeprom = EepromBytes();
   EXPECT_EQ(eeprom[3], 0xEF);
   EXPECT_EQ(eeprom[4], 0xBE);
@@ -148,31 +142,12 @@ TEST_F(DeviceButtonsTest, ARefusedExitStopsTheClickedCommand) {
     QString message;
     const char* keeper; // the control that gets the focus back
   };
-  TByteGrid* grid = W<TByteGrid>("ByteList");
-  const auto cell = [this, grid](const QString& keys, bool blank) {
-    Activate();
-    grid->setFocus();
-    grid->setCurrentCell(3, 1);
-    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-    ASSERT_NE(editor, nullptr);
-    editor->selectAll();
-    QTest::keyClick(editor, Qt::Key_Delete);
-    if (blank)
-      QTest::keyClick(editor, Qt::Key_Right); // leave the first position blank
-    QTest::keyClicks(editor, keys);
-  };
   const TCase cases[] = {
-      {"pasted field value",
-       [this] {
-         Activate();
-         E("PIDEdit")->setFocus();
-         E("PIDEdit")->selectAll();
-         E("PIDEdit")->insert("G1");
-       },
+      {"pasted field value", [this] { Paste("PIDEdit", "G1"); },
        "'0xG1' is not a valid integer value.", "PIDEdit"},
-      {"incomplete grid value", [&cell] { cell("7", false); },
+      {"incomplete grid value", [this] { RetypeCell(3, "7", false); },
        "Invalid input value.  Use escape key to abandon changes.", "ByteList"},
-      {"grid value with a blank", [&cell] { cell("5", true); },
+      {"grid value with a blank", [this] { RetypeCell(3, "5", true); },
        "'0x 5' is not a valid integer value.", "ByteList"},
   };
   for (const TCase& test : cases) {

@@ -146,9 +146,7 @@ TEST_F(LayoutTest, EveryFieldHasRoomForItsText) {
                                                                      {"d3", MakeExampleD3()},
                                                                      {"d4", MakeExampleD4()}};
   for (const auto& [name, image] : kinds) {
-    const QString file = TempFile(QStringLiteral("%1.bin").arg(name));
-    ASSERT_TRUE(image->SaveToFile(file.toStdString()));
-    OpenFile(file);
+    OpenBytes(Bytes(*image));
     for (QLabel* label : W<QWidget>("DevSetTab")->findChildren<QLabel*>()) {
       if (!label->isVisible())
         continue;

@@ -10,19 +10,8 @@
 
 namespace {
 
-constexpr uint16_t kEnglish = 0x0409;
-constexpr uint16_t kGerman = 0x0407;
 constexpr int64_t kDecember2026 = 1796731200; // 2026-12-08 12:00:00 UTC
 constexpr int64_t kEpoch = 946710002;         // 2000-01-01 07:00:02 UTC
-const QString kStoreFailed = QStringLiteral(
-    "Couldn't modify string descriptor.\nThe string may be too long for available EEPROM space.");
-
-std::vector<uint8_t> Bytes(const TEEImage& image) {
-  std::vector<uint8_t> bytes(image.GetLength());
-  image.CopyTo(bytes.data(), image.GetLength());
-  return bytes;
-}
-
 class SerialNumberButtonTest : public TWindowTest {
 protected:
   void SetUp() override {
@@ -33,7 +22,6 @@ protected:
     TSerialNumber::SetClock({});
     TWindowTest::TearDown();
   }
-  const TEEImage& Image() const { return *FWindow->Image(); }
   std::vector<TSeenBox> Generate() { return Click("GenerateSerialNoBtn"); }
 
   int64_t FNow = kDecember2026;
@@ -82,7 +70,7 @@ TEST_F(SerialNumberButtonTest, PlaceholderGrowsBy22AndALaterNumberIsRewrittenInP
 }
 
 TEST_F(SerialNumberButtonTest, GeneratedUnderOneLanguageHoldsForAll) {
-  OpenBytes(Bytes(*MakeExampleD4()));
+  OpenExample();
   W<QComboBox>("LangIDBox")->setCurrentIndex(1);
   EXPECT_TRUE(Generate().empty());
   EXPECT_EQ(W<QComboBox>("LangIDBox")->currentIndex(), 1);

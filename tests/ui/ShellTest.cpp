@@ -208,10 +208,8 @@ TEST_F(ShellTest, CancellingTheOpenDialogChangesNothing) {
 TEST_F(ShellTest, AnInvalidFileAfterAValidOneEmptiesTheViewsAndKeepsTheCommands) {
   OpenBytes(HeaderImage(0xD4, {}));
   const auto boxes = OpenFile(TempFile("missing.iic"));
-  ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[1].text, "Configuration data read from file is invalid");
-  EXPECT_EQ(boxes[1].title, "Korvane Configuration Utility");
-  EXPECT_EQ(boxes[1].icon, QMessageBox::NoIcon);
+  ExpectLast(boxes, 2, "Configuration data read from file is invalid", QMessageBox::NoIcon);
+  EXPECT_EQ(boxes.back().title, "Korvane Configuration Utility");
   ASSERT_NE(FWindow->Image(), nullptr);
   EXPECT_FALSE(FWindow->Image()->IsValid());
   EXPECT_EQ(W<QTableWidget>("ByteList")->rowCount(), 0);
@@ -225,10 +223,8 @@ TEST_F(ShellTest, AnInvalidFileAfterAValidOneEmptiesTheViewsAndKeepsTheCommands)
   EXPECT_TRUE(Leave("DevReadBtn").empty());
   EXPECT_EQ(W<QTableWidget>("ByteList")->rowCount(), 0);
   // Closing still asks.
-  const auto closing =
-      FBoxes.Run([this] { FWindow->close(); }, {TModalAnswerer::Button(QMessageBox::No)});
-  ASSERT_EQ(closing.size(), 1u);
-  EXPECT_EQ(closing[0].text, "Do you want to save the image?");
+  EXPECT_EQ(Texts(Close({TModalAnswerer::Button(QMessageBox::No)})),
+            std::vector<QString>{"Do you want to save the image?"});
 }
 
 TEST_F(ShellTest, SavingWritesExactlyTheImageUnderTheNameGiven) {
@@ -257,15 +253,14 @@ TEST_F(ShellTest, AFailedSaveIsReported) {
 }
 
 TEST_F(ShellTest, ClosingAsksOnlyWithAnImageAndAlwaysCloses) {
-  EXPECT_TRUE(FBoxes.Run([this] { FWindow->close(); }).empty());
+  EXPECT_TRUE(Close().empty());
   EXPECT_FALSE(FWindow->isVisible());
 
   FWindow->show();
   OpenBytes(HeaderImage(0xD0, {}));
   const QString target = TempFile("on-close.iic");
   const auto boxes =
-      FBoxes.Run([this] { FWindow->close(); },
-                 {TModalAnswerer::Button(QMessageBox::Yes), TModalAnswerer::File(target)});
+      Close({TModalAnswerer::Button(QMessageBox::Yes), TModalAnswerer::File(target)});
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].title, "Confirm");
   EXPECT_EQ(boxes[0].icon, QMessageBox::Question);
@@ -298,9 +293,7 @@ TEST_F(ShellTest, CommandButtonsTakeTheFocusWhenClicked) {
 TEST_F(ShellTest, CancellingTheSaveOnCloseWritesNothingAndStillCloses) {
   OpenBytes(HeaderImage(0xD0, {}));
   const QStringList before = QDir(FDir.path()).entryList(QDir::Files);
-  const auto boxes =
-      FBoxes.Run([this] { FWindow->close(); },
-                 {TModalAnswerer::Button(QMessageBox::Yes), TModalAnswerer::Cancel()});
+  const auto boxes = Close({TModalAnswerer::Button(QMessageBox::Yes), TModalAnswerer::Cancel()});
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].kind, "save");
   EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), before);

@@ -13,20 +13,8 @@
 
 namespace {
 
-constexpr uint16_t kEnglish = 0x0409;
-constexpr uint16_t kGerman = 0x0407;
-const QString kStoreFailed = QStringLiteral(
-    "Couldn't modify string descriptor.\nThe string may be too long for available EEPROM space.");
-
-std::vector<uint8_t> Bytes(const TEEImage& image) {
-  std::vector<uint8_t> bytes(image.GetLength());
-  image.CopyTo(bytes.data(), image.GetLength());
-  return bytes;
-}
-
 class StringPageTest : public TWindowTest {
 protected:
-  const TEEImage& Image() const { return *FWindow->Image(); }
   std::vector<uint8_t> Current() const { return Bytes(Image()); }
   void Select(int index) { W<QComboBox>("LangIDBox")->setCurrentIndex(index); }
   // The 16-bit entries of the string offset table, row by row.
@@ -38,13 +26,11 @@ protected:
       entries.push_back(Image().GetByte(at) | (Image().GetByte(at + 1) << 8));
     return entries;
   }
-  // As the edit's paste command does: any character, no key filter.
-  void Paste(const char* edit, const QString& text) {
-    Activate();
-    QLineEdit* target = E(edit);
-    target->setFocus();
-    target->selectAll();
-    target->insert(text);
+  void ExpectEmptyAndReadOnly(std::initializer_list<const char*> fields) {
+    for (const char* field : fields) {
+      EXPECT_TRUE(E(field)->text().isEmpty()) << field;
+      EXPECT_TRUE(E(field)->isReadOnly()) << field;
+    }
   }
 };
 
@@ -59,13 +45,11 @@ TEST_F(StringPageTest, ShowsEveryStringOfTheSelectedLanguage) {
   // isVisible() would be false on a tab not shown; the button itself must be hidden.
   EXPECT_TRUE(W<QPushButton>("FontBtn")->isHidden());
   EXPECT_FALSE(W<QPushButton>("FontBtn")->isEnabled());
-  const char* const fields[][3] = {{"MfgLenEdit", "MfgDescEdit", "MfgStrEdit"},
-                                   {"ProdLenEdit", "ProdDescEdit", "ProdStrEdit"},
-                                   {"SNLenEdit", "SNDescEdit", "SNStrEdit"},
-                                   {"FSCfgLenEdit", "FSCfgDescEdit", "FSCfgStrEdit"},
-                                   {"HSCfgLenEdit", "HSCfgDescEdit", "HSCfgStrEdit"},
-                                   {"IF0LenEdit", "IF0DescEdit", "IF0StrEdit"},
-                                   {"IF1LenEdit", "IF1DescEdit", "IF1StrEdit"}};
+  // The length, type and text edits of each kind, named by one prefix per row.
+  const char* const rows[] = {"Mfg", "Prod", "SN", "FSCfg", "HSCfg", "IF0", "IF1"};
+  const auto field = [this, &rows](int row, const char* part) {
+    return E((std::string(rows[row]) + part).c_str());
+  };
   for (const TExampleString& string : ExampleD4Strings()) {
     const int row = __builtin_ctz(string.kind);
     const QString text = QString::fromUtf8(string.text.data(), string.text.size());
@@ -76,14 +60,14 @@ TEST_F(StringPageTest, ShowsEveryStringOfTheSelectedLanguage) {
     for (const int index : indexes) {
       SCOPED_TRACE(text.toStdString() + " under " + box->itemText(index).toStdString());
       Select(index);
-      EXPECT_EQ(E(fields[row][0])->text(),
+      EXPECT_EQ(field(row, "LenEdit")->text(),
                 QStringLiteral("%1").arg(2 * text.size() + 2, 2, 16, QLatin1Char('0')).toUpper());
-      EXPECT_EQ(E(fields[row][1])->text(), "03");
-      EXPECT_EQ(E(fields[row][2])->text(), text);
-      EXPECT_FALSE(E(fields[row][2])->isReadOnly());
-      EXPECT_TRUE(E(fields[row][0])->isReadOnly());
-      EXPECT_EQ(E(fields[row][2])->cursorPosition(), 0);
-      EXPECT_FALSE(E(fields[row][2])->hasSelectedText());
+      EXPECT_EQ(field(row, "DescEdit")->text(), "03");
+      EXPECT_EQ(field(row, "StrEdit")->text(), text);
+      EXPECT_FALSE(field(row, "StrEdit")->isReadOnly());
+      EXPECT_TRUE(field(row, "LenEdit")->isReadOnly());
+      EXPECT_EQ(field(row, "StrEdit")->cursorPosition(), 0);
+      EXPECT_FALSE(field(row, "StrEdit")->hasSelectedText());
     }
   }
 }
@@ -111,8 +95,7 @@ TEST_F(StringPageTest, KindsTheMaskLacksStayEmptyAndTakeNoTyping) {
   const auto before = Current();
   for (const char* field : {"ProdStrEdit", "FSCfgStrEdit", "IF1StrEdit"}) {
     SCOPED_TRACE(field);
-    EXPECT_TRUE(E(field)->text().isEmpty());
-    EXPECT_TRUE(E(field)->isReadOnly());
+    ExpectEmptyAndReadOnly({field});
     Type(field, "abc");
     EXPECT_TRUE(E(field)->text().isEmpty());
     EXPECT_TRUE(Leave().empty());
@@ -294,10 +277,7 @@ TEST_F(StringPageTest, ATextTypedAfterAnInvalidReadIsRefused) {
   Type("MfgStrEdit", "x");
   EXPECT_EQ(Texts(Leave()), std::vector<QString>{kStoreFailed});
   EXPECT_EQ(Current(), before);
-  for (const char* field : {"MfgStrEdit", "ProdStrEdit", "SNStrEdit"}) {
-    EXPECT_TRUE(E(field)->text().isEmpty()) << field;
-    EXPECT_TRUE(E(field)->isReadOnly()) << field;
-  }
+  ExpectEmptyAndReadOnly({"MfgStrEdit", "ProdStrEdit", "SNStrEdit"});
 }
 
 TEST_F(StringPageTest, SerialNumberTypedUnderOneLanguageShowsUnderAll) {
@@ -322,13 +302,9 @@ TEST_F(StringPageTest, SerialNumberTypedUnderOneLanguageShowsUnderAll) {
 }
 
 TEST_F(StringPageTest, OtherKindsOfImageShowNoStrings) {
-  const auto example = MakeExampleD4();
-  OpenBytes(Bytes(*example));
+  OpenExample();
   OpenBytes(HeaderImage(0xD3, {{20, 0x01}, {21, 0x01}}));
-  for (const char* field : {"MfgStrEdit", "SNStrEdit", "IF1StrEdit"}) {
-    EXPECT_TRUE(E(field)->text().isEmpty()) << field;
-    EXPECT_TRUE(E(field)->isReadOnly()) << field;
-  }
+  ExpectEmptyAndReadOnly({"MfgStrEdit", "SNStrEdit", "IF1StrEdit"});
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 
 TModalAnswerer::TAnswer TModalAnswerer::Button(QMessageBox::StandardButton button) {
@@ -98,6 +99,13 @@ std::vector<QString> Texts(const std::vector<TSeenBox>& boxes) {
   return texts;
 }
 
+void ExpectLast(const std::vector<TSeenBox>& boxes, size_t count, const QString& text,
+                QMessageBox::Icon icon) {
+  ASSERT_EQ(boxes.size(), count);
+  EXPECT_EQ(boxes.back().text, text);
+  EXPECT_EQ(boxes.back().icon, icon);
+}
+
 std::vector<uint8_t> HeaderImage(uint8_t signature,
                                  std::initializer_list<std::pair<int, uint8_t>> bytes) {
   std::vector<uint8_t> image(24, 0);
@@ -127,6 +135,18 @@ void TWindowTest::TearDown() {
 
 QLineEdit* TWindowTest::E(const char* name) const {
   return W<QLineEdit>(name);
+}
+
+uint8_t TWindowTest::Byte(int offset) const {
+  return Image().GetByte(offset);
+}
+
+QString TWindowTest::GridText(int row) const {
+  return W<QTableWidget>("ByteList")->item(row, 1)->text();
+}
+
+void TWindowTest::OpenExample() {
+  OpenBytes(Bytes(*MakeExampleD4()));
 }
 
 std::vector<TSeenBox> TWindowTest::OpenFile(const QString& path) {
@@ -165,6 +185,44 @@ void TWindowTest::Type(const char* edit, const QString& text) {
   EXPECT_TRUE(boxes.empty()) << "unexpected message: " << boxes.front().text.toStdString();
   target->selectAll();
   QTest::keyClicks(target, text);
+}
+
+void TWindowTest::Paste(const char* edit, const QString& text) {
+  Activate();
+  QLineEdit* target = E(edit);
+  target->setFocus();
+  target->selectAll();
+  target->insert(text);
+}
+
+QLineEdit* TWindowTest::EditCell(int row) {
+  Activate();
+  auto* grid = W<QTableWidget>("ByteList");
+  grid->setFocus();
+  grid->setCurrentCell(row, 1);
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  EXPECT_NE(editor, nullptr) << "no editor on row " << row;
+  return editor;
+}
+
+void TWindowTest::TypeInCell(int row, const QString& keys) {
+  if (QLineEdit* editor = EditCell(row))
+    QTest::keyClicks(editor, keys);
+}
+
+void TWindowTest::RetypeCell(int row, const QString& keys, bool blank) {
+  QLineEdit* editor = EditCell(row);
+  if (editor == nullptr)
+    return;
+  editor->selectAll();
+  QTest::keyClick(editor, Qt::Key_Delete);
+  if (blank)
+    QTest::keyClick(editor, Qt::Key_Right);
+  QTest::keyClicks(editor, keys);
+}
+
+std::vector<TSeenBox> TWindowTest::Close(std::deque<TModalAnswerer::TAnswer> answers) {
+  return FBoxes.Run([this] { FWindow->close(); }, std::move(answers));
 }
 
 std::vector<TSeenBox> TWindowTest::Leave(const char* to) {
@@ -206,6 +264,12 @@ std::vector<uint8_t> StringImage(const std::vector<uint16_t>& langids, uint8_t m
     EXPECT_TRUE(image.SetStringDescriptor(string.langid, string.kind, string.descriptor.data()));
   std::vector<uint8_t> bytes(image.GetLength());
   EXPECT_TRUE(image.CopyTo(bytes.data(), image.GetLength()));
+  return bytes;
+}
+
+std::vector<uint8_t> Bytes(const TEEImage& image) {
+  std::vector<uint8_t> bytes(image.GetLength());
+  image.CopyTo(bytes.data(), image.GetLength());
   return bytes;
 }
 

@@ -55,6 +55,15 @@ private:
 
 // The texts of the boxes, in order, for comparing with one EXPECT.
 std::vector<QString> Texts(const std::vector<TSeenBox>& boxes);
+// Checks that `count` windows appeared, the last a message with this text and icon.
+void ExpectLast(const std::vector<TSeenBox>& boxes, size_t count, const QString& text,
+                QMessageBox::Icon icon);
+
+inline constexpr uint16_t kEnglish = 0x0409;
+inline constexpr uint16_t kGerman = 0x0407;
+inline constexpr uint16_t kFrench = 0x040C;
+inline const QString kStoreFailed = QStringLiteral(
+    "Couldn't modify string descriptor.\nThe string may be too long for available EEPROM space.");
 
 // A shown, active main window on a simulated hub whose EEPROM file lives in a temporary folder
 // and starts as the example 0xD4 image.
@@ -70,15 +79,28 @@ protected:
     return widget;
   }
   QLineEdit* E(const char* name) const;
+  const TEEImage& Image() const { return *FWindow->Image(); }
+  uint8_t Byte(int offset) const;
+  // The value column of the raw data grid.
+  QString GridText(int row) const;
 
   QString TempFile(const QString& name) const { return FDir.filePath(name); }
   // Writes `bytes` to a file and reads it through "Read From File...".
   std::vector<TSeenBox> OpenBytes(const std::vector<uint8_t>& bytes);
   std::vector<TSeenBox> OpenFile(const QString& path);
+  void OpenExample();
   std::vector<TSeenBox> Click(const char* button, std::deque<TModalAnswerer::TAnswer> answers = {});
   void Activate();
   // Types into an edit as the user does: focus, then key presses.
   void Type(const char* edit, const QString& text);
+  // Puts text in as the edit's paste command does: any character, no key filter, modified set.
+  void Paste(const char* edit, const QString& text);
+  // Makes a value cell of the grid current (the editor opens on it) and returns the editor.
+  QLineEdit* EditCell(int row);
+  void TypeInCell(int row, const QString& keys);
+  // Empties a cell's editor and types `keys`, after a blank first position if `blank`.
+  void RetypeCell(int row, const QString& keys, bool blank);
+  std::vector<TSeenBox> Close(std::deque<TModalAnswerer::TAnswer> answers = {});
   // Moves the focus to another control of the window (runs the exit handler of the focused one).
   std::vector<TSeenBox> Leave(const char* to = "DevReadBtn");
   std::vector<uint8_t> ImageBytes(int count) const;
@@ -111,6 +133,9 @@ struct TFixtureString {
 // every string), then each descriptor stored in turn. Fails the test if the image refuses a step.
 std::vector<uint8_t> StringImage(const std::vector<uint16_t>& langids, uint8_t mask,
                                  const std::vector<TFixtureString>& strings);
+
+// All bytes of an image.
+std::vector<uint8_t> Bytes(const TEEImage& image);
 
 // The descriptor the image holds for a LANGID and kind; empty when there is none.
 std::vector<uint8_t> StoredDescriptor(const TEEImage& image, uint16_t langid, uint8_t kind);
