@@ -6,8 +6,12 @@
 #include "Eeimage.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 using TBytes = std::vector<uint8_t>;
@@ -63,3 +67,25 @@ inline TEepromOutcome RunCommand(
   }
   return EraseEeprom(driver, device, confirm);
 }
+
+// A fresh folder of the test's own, removed with all it holds when the test ends.
+class TTempDir {
+public:
+  TTempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvane-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      throw std::runtime_error("no temporary folder: " + pattern);
+    }
+    FPath = pattern;
+  }
+  ~TTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(FPath, ignored);
+  }
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+  const std::filesystem::path& Path() const { return FPath; }
+
+private:
+  std::filesystem::path FPath;
+};

@@ -35,21 +35,14 @@ TBytes EepromPattern(uint8_t seed) {
 }
 
 struct SimulatedHub : ::testing::Test {
-  fs::path FDir;
+  TTempDir FTemp;
+  const fs::path& FDir = FTemp.Path();
   TSimulatedHubDriver FDriver;
   std::unique_ptr<TTargetDev> FDevice;
 
-  SimulatedHub() {
-    std::string pattern = (fs::temp_directory_path() / "korvane-sim-XXXXXX").string();
-    FDir = mkdtemp(pattern.data());
-  }
-  ~SimulatedHub() override {
-    std::error_code ignored;
-    fs::remove_all(FDir, ignored);
-  }
-
-  // Adds a hub whose file holds `bytes` (none: the file is missing) and returns its path.
-  std::string Add(const std::string& name, const TBytes* bytes = nullptr) {
+  // Adds a hub whose file (under FDir unless absolute) holds `bytes` (none: the file is left as
+  // it is) and returns its path.
+  std::string Add(const fs::path& name, const TBytes* bytes = nullptr) {
     const fs::path file = FDir / name;
     if (bytes != nullptr) {
       WriteFile(file, *bytes);
@@ -57,6 +50,11 @@ struct SimulatedHub : ::testing::Test {
     std::string error;
     EXPECT_TRUE(FDriver.AddHub(file.string(), error)) << error;
     return TSimulatedHubDriver::PathOf(file.string());
+  }
+  std::vector<std::string> Listed() {
+    std::vector<std::string> paths;
+    EXPECT_TRUE(FDriver.PresentInterfaces(paths));
+    return paths;
   }
   TBytes Contents(const std::string& path) {
     TBytes bytes;
@@ -99,9 +97,7 @@ TEST_F(SimulatedHub, FilesOfAnyOtherSizeAreRefusedAndLeftAlone) {
   std::string error;
   EXPECT_FALSE(FDriver.AddHub(FDir.string(), error)); // a folder is no EEPROM either
   EXPECT_FALSE(error.empty());
-  std::vector<std::string> paths;
-  ASSERT_TRUE(FDriver.PresentInterfaces(paths));
-  EXPECT_TRUE(paths.empty());
+  EXPECT_TRUE(Listed().empty());
 }
 
 TEST_F(SimulatedHub, HubsAreListedInTheOrderAddedAndEachFileOnlyOnce) {
@@ -110,9 +106,7 @@ TEST_F(SimulatedHub, HubsAreListedInTheOrderAddedAndEachFileOnlyOnce) {
   std::string error;
   EXPECT_FALSE(FDriver.AddHub((FDir / "b.bin").string(), error));
   EXPECT_FALSE(FDriver.AddHub((FDir / "." / "a.bin").string(), error));
-  std::vector<std::string> paths;
-  ASSERT_TRUE(FDriver.PresentInterfaces(paths));
-  EXPECT_EQ(paths, (std::vector<std::string>{b, a}));
+  EXPECT_EQ(Listed(), (std::vector<std::string>{b, a}));
 }
 
 TEST_F(SimulatedHub, ReadAfterWriteReturnsWhatWasWrittenAndTheFileKeepsIt) {
@@ -155,14 +149,10 @@ TEST_F(SimulatedHub, EraseOverwritesByteZeroOnly) {
 }
 
 TEST_F(SimulatedHub, AFailedSaveIsAFailedWriteAndChangesNothing) {
-  const fs::path folder = FDir / "gone";
-  fs::create_directory(folder);
+  fs::create_directory(FDir / "gone");
   const TBytes old = EepromPattern(5);
-  WriteFile(folder / "hub.bin", old);
-  std::string error;
-  ASSERT_TRUE(FDriver.AddHub((folder / "hub.bin").string(), error)) << error;
-  const std::string path = TSimulatedHubDriver::PathOf((folder / "hub.bin").string());
-  fs::remove_all(folder); // nowhere left to save to, even for root
+  const std::string path = Add("gone/hub.bin", &old);
+  fs::remove_all(FDir / "gone"); // nowhere left to save to, even for root
 
   EXPECT_EQ(Erase(), TEepromOutcome::TransferFailed);
   ASSERT_TRUE(FDevice);
@@ -179,8 +169,7 @@ TEST_F(SimulatedHub, AWriteKeepsTheLinkAndThePermissionsOfTheEepromFile) {
   fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
   const fs::path link = FDir / "link.bin";
   fs::create_symlink(real, link);
-  std::string error;
-  ASSERT_TRUE(FDriver.AddHub(link.string(), error)) << error;
+  Add(link);
 
   ASSERT_EQ(Erase(), TEepromOutcome::Success);
   TBytes expected = old;
@@ -276,9 +265,7 @@ TEST_F(SimulatedHub, AGoneHubIsNotListedAndItsOpenHandleFails) {
   ASSERT_TRUE(open.Open());
   SetFaults(path, [](TFaults& f) { f.FGone = true; });
 
-  std::vector<std::string> paths;
-  ASSERT_TRUE(FDriver.PresentInterfaces(paths));
-  EXPECT_TRUE(paths.empty());
+  EXPECT_TRUE(Listed().empty());
   EXPECT_EQ(EraseEepromOn(open), TEepromOutcome::TransferFailed);
   EXPECT_EQ(open.LastError(), THubError::NotFound);
   EXPECT_TRUE(open.Close()); // the handle can still be let go

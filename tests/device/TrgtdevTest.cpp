@@ -21,14 +21,17 @@ std::vector<uint8_t> Header(std::vector<uint8_t> first8, uint32_t n) {
   return header;
 }
 
-struct TOpenChannel {
+struct TChannel {
   TFakeHubDriver FDriver;
   TTargetDev FDevice{FDriver, "sim:hub"};
-  TOpenChannel() { EXPECT_TRUE(FDevice.Open()); }
   bool Erase() {
     uint8_t erased = 0xFF;
     return FDevice.ControlTransfer(true, &erased, 1);
   }
+};
+
+struct TOpenChannel : TChannel {
+  TOpenChannel() { EXPECT_TRUE(FDevice.Open()); }
 };
 
 // Each transfer as one record, byte for byte: the eight setup bytes, the fixed header, the data.
@@ -100,16 +103,14 @@ TEST(TrgtdevTransfer, ReadDataIsCopiedBackEvenWhenTheTransferFails) {
 }
 
 TEST(TrgtdevTransfer, FailsWithoutCallingTheDriverWhenNotOpen) {
-  TFakeHubDriver driver;
-  TTargetDev device(driver, "sim:hub");
-  uint8_t erased = 0xFF;
-  EXPECT_FALSE(device.ControlTransfer(true, &erased, 1));
-  EXPECT_NE(device.LastError(), THubError::None);
+  TChannel channel;
+  EXPECT_FALSE(channel.Erase());
+  EXPECT_NE(channel.FDevice.LastError(), THubError::None);
 
-  ASSERT_TRUE(device.Open());
-  ASSERT_TRUE(device.Close());
-  EXPECT_FALSE(device.ControlTransfer(true, &erased, 1));
-  EXPECT_EQ(driver.Count("ioctl"), 0u);
+  ASSERT_TRUE(channel.FDevice.Open());
+  ASSERT_TRUE(channel.FDevice.Close());
+  EXPECT_FALSE(channel.Erase());
+  EXPECT_EQ(channel.FDriver.Count("ioctl"), 0u);
 }
 
 TEST(TrgtdevTransfer, RefusesMoreThanWLengthCanCarry) {
@@ -121,16 +122,15 @@ TEST(TrgtdevTransfer, RefusesMoreThanWLengthCanCarry) {
 }
 
 TEST(TrgtdevLifecycle, OpenCloseAndCloseAgain) {
-  TFakeHubDriver driver;
-  TTargetDev device(driver, "sim:hub");
-  EXPECT_FALSE(device.IsOpen());
-  EXPECT_TRUE(device.Close()); // closed from the start: nothing to do
-  ASSERT_TRUE(device.Open());
-  EXPECT_TRUE(device.IsOpen());
-  EXPECT_TRUE(device.Close());
-  EXPECT_TRUE(device.Close());
-  EXPECT_EQ(driver.Count("close"), 1u);
-  EXPECT_EQ(driver.FLog, (std::vector<std::string>{"open sim:hub", "close 3"}));
+  TChannel channel;
+  EXPECT_FALSE(channel.FDevice.IsOpen());
+  EXPECT_TRUE(channel.FDevice.Close()); // closed from the start: nothing to do
+  ASSERT_TRUE(channel.FDevice.Open());
+  EXPECT_TRUE(channel.FDevice.IsOpen());
+  EXPECT_TRUE(channel.FDevice.Close());
+  EXPECT_TRUE(channel.FDevice.Close());
+  EXPECT_EQ(channel.FDriver.Count("close"), 1u);
+  EXPECT_EQ(channel.FDriver.FLog, (std::vector<std::string>{"open sim:hub", "close 3"}));
 }
 
 TEST(TrgtdevLifecycle, AFailedCloseKeepsTheHandleAndTheDestructorTriesAgain) {
@@ -163,11 +163,10 @@ TEST(TrgtdevLifecycle, OpenFailureLeavesTheChannelClosedWithTheReason) {
 }
 
 TEST(TrgtdevLifecycle, ASecondOpenDoesNotLeakTheFirstHandle) {
-  TFakeHubDriver driver;
-  TTargetDev device(driver, "sim:hub");
-  ASSERT_TRUE(device.Open());
-  EXPECT_FALSE(device.Open());
-  EXPECT_EQ(driver.Count("open"), 1u);
+  TChannel channel;
+  ASSERT_TRUE(channel.FDevice.Open());
+  EXPECT_FALSE(channel.FDevice.Open());
+  EXPECT_EQ(channel.FDriver.Count("open"), 1u);
 }
 
 TEST(TrgtdevLastError, SurvivesTheCloseThatFollowsAFailedTransfer) {

@@ -1,4 +1,5 @@
 #include "UsbBinding.h"
+#include "DeviceTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,6 @@
 #include <map>
 #include <optional>
 #include <sstream>
-
-#include <unistd.h>
 
 namespace {
 
@@ -113,17 +112,9 @@ private:
 
 class UsbBindingFiles : public ::testing::Test {
 protected:
-  fs::path FDir;
+  TTempDir FTemp;
+  const fs::path& FDir = FTemp.Path();
   TEnvironment FEnv;
-
-  void SetUp() override {
-    FDir = fs::temp_directory_path() /
-           ("korvane-binding-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(FDir);
-    fs::create_directories(FDir);
-  }
-  void TearDown() override { fs::remove_all(FDir); }
 
   void Write(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
