@@ -1,12 +1,4 @@
-#include "CliError.h"
 #include "CliTestSupport.h"
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace clitest {
 namespace {
@@ -14,26 +6,9 @@ namespace {
 // The real korvane-cli, for what only a process shows: its exit code.
 class BinaryTest : public TCliTest {
 protected:
-  // Runs the binary with stdout going to `stdoutPath` (/dev/null by default); the exit code.
+  // Runs the binary with stdout going to `stdoutPath` and stderr to /dev/null; the exit code.
   int Exec(const std::vector<std::string>& args, const char* stdoutPath = "/dev/null") {
-    std::vector<std::string> all = {KORVANE_CLI_BINARY};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all) {
-      argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath, O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return SpawnCli(args, stdoutPath, "/dev/null");
   }
 };
 
@@ -46,18 +21,18 @@ TEST_F(BinaryTest, ExitCodes) {
     int code;
   };
   const TCase cases[] = {
-      {{"--help"}, cliexit::kOk},
-      {{"write", "--help"}, cliexit::kOk},
-      {{}, cliexit::kUsage},
-      {{"frobnicate"}, cliexit::kUsage},
-      {{"info", good}, cliexit::kOk},
-      {{"info", PathOf("missing.bin")}, cliexit::kNoInput},
-      {{"info", bad}, cliexit::kData},
-      {{"diff", good, good}, cliexit::kOk},
-      {{"diff", good, other}, cliexit::kDiffers},
-      {{"set", other, "nosuchfield=1"}, cliexit::kUsage},
-      {{"set", other, "vid=1234", "-o", PathOf("no/folder/x.bin")}, cliexit::kCantCreate},
-      {{"info", good, "--frobnicate"}, cliexit::kUsage},
+      {{"--help"}, kOk},
+      {{"write", "--help"}, kOk},
+      {{}, kUsage},
+      {{"frobnicate"}, kUsage},
+      {{"info", good}, kOk},
+      {{"info", PathOf("missing.bin")}, kNoInput},
+      {{"info", bad}, kData},
+      {{"diff", good, good}, kOk},
+      {{"diff", good, other}, kDiffers},
+      {{"set", other, "nosuchfield=1"}, kUsage},
+      {{"set", other, "vid=1234", "-o", PathOf("no/folder/x.bin")}, kCantCreate},
+      {{"info", good, "--frobnicate"}, kUsage},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -69,23 +44,22 @@ TEST_F(BinaryTest, DeviceCommandsOnSimulatedHubs) {
   const std::string a = PathOf("a.eeprom"); // created blank by the simulated hub
   const std::string b = PathOf("b.eeprom");
   const std::string image = WriteFile("image.bin", SampleStringImage());
-  EXPECT_EQ(Exec({"--simulate", a, "--simulate", b, "write", image}), cliexit::kUsage);
+  EXPECT_EQ(Exec({"--simulate", a, "--simulate", b, "write", image}), kUsage);
   EXPECT_EQ(Exec({"--simulate", a, "--simulate", b, "write", image, "--all", "--backup-dir",
                   FFolder.string()}),
-            cliexit::kOk);
-  EXPECT_EQ(Exec({"--simulate", a, "verify", image}), cliexit::kOk);
-  EXPECT_EQ(Exec({"--simulate", a, "read", "-o", PathOf("back.bin")}), cliexit::kOk);
+            kOk);
+  EXPECT_EQ(Exec({"--simulate", a, "verify", image}), kOk);
+  EXPECT_EQ(Exec({"--simulate", a, "read", "-o", PathOf("back.bin")}), kOk);
   EXPECT_EQ(ReadFile("back.bin"), SampleStringImage());
-  EXPECT_EQ(Exec({"--simulate", b, "erase", "--backup-dir", FFolder.string()}), cliexit::kUsage);
-  EXPECT_EQ(Exec({"--simulate", b, "erase", "--yes", "--backup-dir", FFolder.string()}),
-            cliexit::kOk);
-  EXPECT_EQ(Exec({"--simulate", b, "verify", image}), cliexit::kIoError);
-  EXPECT_EQ(Exec({"--simulate", b, "read", "-o", PathOf("erased.bin")}), cliexit::kData);
+  EXPECT_EQ(Exec({"--simulate", b, "erase", "--backup-dir", FFolder.string()}), kUsage);
+  EXPECT_EQ(Exec({"--simulate", b, "erase", "--yes", "--backup-dir", FFolder.string()}), kOk);
+  EXPECT_EQ(Exec({"--simulate", b, "verify", image}), kIoError);
+  EXPECT_EQ(Exec({"--simulate", b, "read", "-o", PathOf("erased.bin")}), kData);
 }
 
 TEST_F(BinaryTest, OutputThatCannotBeWrittenIsAFailure) {
   // A script must not take a listing that never arrived for success.
-  EXPECT_EQ(Exec({"fields"}, "/dev/full"), cliexit::kIoError);
+  EXPECT_EQ(Exec({"fields"}, "/dev/full"), kIoError);
 }
 
 } // namespace

@@ -1,4 +1,3 @@
-#include "CliError.h"
 #include "CliImageSupport.h"
 #include "CliJson.h"
 #include "CliTestSupport.h"
@@ -66,9 +65,6 @@ protected:
     EXPECT_EQ(run.code, 0) << run.err;
     return run.out;
   }
-  std::string WriteText(const std::string& name, const std::string& text) {
-    return WriteFile(name, std::vector<uint8_t>(text.begin(), text.end()));
-  }
   static std::string Replace(std::string text, const std::string& from, const std::string& to) {
     const size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
@@ -103,24 +99,15 @@ TEST_F(ExchangeTest, ExportIsReadableJson) {
 
 TEST_F(ExchangeTest, ExportToAFile) {
   const std::string image = WriteFile("s.bin", SampleStringImage());
+  const std::string json = Export(image);
   ASSERT_EQ(Run({"export", image, "-o", PathOf("s.json")}).code, 0);
-  const std::vector<uint8_t> written = ReadFile("s.json");
-  EXPECT_EQ(std::string(written.begin(), written.end()), Export(image));
-  EXPECT_EQ(Run({"export", image, "-o", PathOf("no/folder/s.json")}).code, cliexit::kCantCreate);
-}
-
-TEST_F(ExchangeTest, ExportOverALinkWritesItsTargetAndKeepsItsPermissions) {
-  namespace fs = std::filesystem;
-  const std::string image = WriteFile("s.bin", SampleStringImage());
-  const std::string target = WriteText("real.json", "old");
-  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
-  fs::create_symlink(target, PathOf("link.json"));
-  ASSERT_EQ(Run({"export", image, "-o", PathOf("link.json")}).code, 0);
-  EXPECT_TRUE(fs::is_symlink(PathOf("link.json")));
-  const std::vector<uint8_t> written = ReadFile("real.json");
-  EXPECT_EQ(std::string(written.begin(), written.end()), Export(image));
-  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ReadFile("s.json"), std::vector<uint8_t>(json.begin(), json.end()));
+  EXPECT_EQ(Run({"export", image, "-o", PathOf("no/folder/s.json")}).code, kCantCreate);
+  ExpectSavedThroughLink(
+      [&](const std::string& link) {
+        return Run({"export", image, "-o", link});
+      },
+      std::vector<uint8_t>(json.begin(), json.end()));
 }
 
 TEST_F(ExchangeTest, HandEditsTakeEffect) {
@@ -147,39 +134,38 @@ TEST_F(ExchangeTest, HandEditsTakeEffect) {
 
 TEST_F(ExchangeTest, ImportRefusals) {
   const std::string exported = Export(WriteFile("s.bin", SampleStringImage()));
-  struct TCase {
-    std::string text;
-    int code;
+  // Each is refused as data, leaving the output file alone.
+  const std::pair<const char*, std::string> cases[] = {
+      {"not JSON", "{"},
+      {"not an object", "[]"},
+      {"other format", Replace(exported, "korvane-image", "other")},
+      {"field renamed", Replace(exported, "\"vid\"", "\"vendor\"")},
+      {"wider than the field", Replace(exported, "\"vid\": \"0201\"", "\"vid\": \"12345\"")},
+      {"signature field changed",
+       Replace(exported, "\"signature\": \"D4\"", "\"signature\": \"D3\"")},
+      {"signature byte changed",
+       Replace(exported, "\"bytes\": [\n    \"D4", "\"bytes\": [\n    \"D1")},
+      {"languages reordered",
+       Replace(exported, "\"0x0409\", \"0x0407\"]", "\"0x0407\", \"0x0409\"]")},
+      {"strings of another language", Replace(exported, "\"0x0407\": {", "\"0x0411\": {")},
+      {"empty serial number", Replace(exported, "\"serial\": \"0001\"", "\"serial\": \"\"")},
   };
-  const TCase cases[] = {
-      {"{", cliexit::kData},
-      {"[]", cliexit::kData},
-      {Replace(exported, "korvane-image", "other"), cliexit::kData},
-      {Replace(exported, "\"vid\"", "\"vendor\""), cliexit::kData},
-      {Replace(exported, "\"vid\": \"0201\"", "\"vid\": \"12345\""), cliexit::kData},
-      {Replace(exported, "\"signature\": \"D4\"", "\"signature\": \"D3\""), cliexit::kData},
-      {Replace(exported, "\"bytes\": [\n    \"D4", "\"bytes\": [\n    \"D1"), cliexit::kData},
-      {Replace(exported, "\"0x0409\", \"0x0407\"]", "\"0x0407\", \"0x0409\"]"), cliexit::kData},
-      {Replace(exported, "\"0x0407\": {", "\"0x0411\": {"), cliexit::kData},
-      {Replace(exported, "\"serial\": \"0001\"", "\"serial\": \"\""), cliexit::kData},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.text.substr(0, 200));
+  for (const auto& [name, text] : cases) {
+    SCOPED_TRACE(name);
     const std::vector<uint8_t> old = {0xD0, 1, 2, 3, 4, 5, 6};
     const std::string out = WriteFile("out.bin", old);
-    const TRun run = Run({"import", WriteText("e.json", c.text), "-o", out});
-    EXPECT_EQ(run.code, c.code) << run.err;
+    const TRun run = Run({"import", WriteText("e.json", text), "-o", out});
+    EXPECT_EQ(run.code, kData) << run.err;
     EXPECT_EQ(ReadFile(out), old);
   }
-  EXPECT_EQ(Run({"import", PathOf("missing.json"), "-o", PathOf("x.bin")}).code, cliexit::kNoInput);
+  EXPECT_EQ(Run({"import", PathOf("missing.json"), "-o", PathOf("x.bin")}).code, kNoInput);
   // A folder is no readable input; an empty file is readable but holds no export.
-  EXPECT_EQ(Run({"import", FFolder.string(), "-o", PathOf("x.bin")}).code, cliexit::kNoInput);
-  EXPECT_EQ(Run({"import", WriteText("empty.json", ""), "-o", PathOf("x.bin")}).code,
-            cliexit::kData);
+  EXPECT_EQ(Run({"import", FFolder.string(), "-o", PathOf("x.bin")}).code, kNoInput);
+  EXPECT_EQ(Run({"import", WriteText("empty.json", ""), "-o", PathOf("x.bin")}).code, kData);
   EXPECT_FALSE(std::filesystem::exists(PathOf("x.bin")));
-  EXPECT_EQ(Run({"import", WriteText("e.json", exported)}).code, cliexit::kUsage);
-  EXPECT_EQ(Run({"export", PathOf("missing.bin")}).code, cliexit::kNoInput);
-  EXPECT_EQ(Run({"export", WriteFile("bad.bin", {0x00})}).code, cliexit::kData);
+  EXPECT_EQ(Run({"import", WriteText("e.json", exported)}).code, kUsage);
+  EXPECT_EQ(Run({"export", PathOf("missing.bin")}).code, kNoInput);
+  EXPECT_EQ(Run({"export", WriteFile("bad.bin", {0x00})}).code, kData);
 }
 
 TEST_F(ExchangeTest, DiffOfEqualImages) {
@@ -194,30 +180,27 @@ TEST_F(ExchangeTest, DiffOfEqualImages) {
 }
 
 TEST_F(ExchangeTest, DiffNamesFieldsStringsAndBytes) {
-  std::vector<uint8_t> changed = SampleStringImage();
-  changed[1] = 0xCD;
-  const size_t at = changed.size() - 2; // last unit of the serial number "0001"
-  changed[at] = '2';
+  // Byte 1 is the VID's low byte; the second to last is the last unit of the serial "0001".
+  const std::vector<uint8_t> changed =
+      Patched(SampleStringImage(), {{1, 0xCD}, {SampleStringImage().size() - 2, '2'}});
   const TRun run =
       Run({"diff", WriteFile("a.bin", SampleStringImage()), WriteFile("b.bin", changed)});
-  EXPECT_EQ(run.code, cliexit::kDiffers);
-  EXPECT_NE(run.out.find("field vid: 0201 -> 02CD\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("string 0x0407 serial: \"0001\" -> \"0002\"\n"), std::string::npos);
-  EXPECT_NE(run.out.find("byte 0x001: 01 -> CD\n"), std::string::npos);
+  EXPECT_EQ(run.code, kDiffers);
+  EXPECT_THAT(run.out, HasSubstr("field vid: 0201 -> 02CD\n"));
+  EXPECT_THAT(run.out, HasSubstr("string 0x0407 serial: \"0001\" -> \"0002\"\n"));
+  EXPECT_THAT(run.out, HasSubstr("byte 0x001: 01 -> CD\n"));
 }
 
 TEST_F(ExchangeTest, DiffOfDifferentKindsAndLengths) {
   const TRun run = Run({"--json", "diff", WriteFile("a.bin", FixedImage(0xD0)),
                         WriteFile("b.bin", FixedImage(0xD2))});
-  EXPECT_EQ(run.code, cliexit::kDiffers);
+  EXPECT_EQ(run.code, kDiffers);
   TJsonValue root;
   std::string error;
   ASSERT_TRUE(TCliJson::Parse(run.out, root, error)) << error << run.out;
   EXPECT_FALSE(root.Find("equal")->boolean);
-  EXPECT_NE(run.out.find("{\"what\": \"byte 0x007\", \"a\": \"--\", \"b\": \"17\"}"),
-            std::string::npos)
-      << run.out;
-  EXPECT_EQ(Run({"diff", PathOf("a.bin"), PathOf("none.bin")}).code, cliexit::kNoInput);
+  EXPECT_THAT(run.out, HasSubstr("{\"what\": \"byte 0x007\", \"a\": \"--\", \"b\": \"17\"}"));
+  EXPECT_EQ(Run({"diff", PathOf("a.bin"), PathOf("none.bin")}).code, kNoInput);
 }
 
 } // namespace

@@ -1,4 +1,3 @@
-#include "CliError.h"
 #include "CliTestSupport.h"
 
 #include <sstream>
@@ -25,21 +24,19 @@ TEST_F(InfoTest, ShowsEveryKindWithItsFields) {
     const std::string path = WriteFile("fixed.bin", FixedImage(c.signature));
     const TRun run = Run({"info", path});
     EXPECT_EQ(run.code, 0) << run.err;
-    EXPECT_NE(run.out.find(c.length), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("valid: yes"), std::string::npos);
-    EXPECT_NE(run.out.find("\n  " + std::string(c.field) + " "), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("\n  " + std::string(c.notField) + " "), std::string::npos);
+    EXPECT_THAT(run.out, HasSubstr(c.length));
+    EXPECT_THAT(run.out, HasSubstr("valid: yes"));
+    EXPECT_THAT(run.out, HasSubstr("\n  " + std::string(c.field) + " "));
+    EXPECT_THAT(run.out, Not(HasSubstr("\n  " + std::string(c.notField) + " ")));
   }
 }
 
 TEST_F(InfoTest, ShowsVidAsTheWindowDoes) {
-  std::vector<uint8_t> bytes = FixedImage(0xD0);
-  bytes[1] = 0x34;
-  bytes[2] = 0x12;
-  const TRun run = Run({"info", WriteFile("a.bin", bytes)});
+  const TRun run =
+      Run({"info", WriteFile("a.bin", Patched(FixedImage(0xD0), {{1, 0x34}, {2, 0x12}}))});
   ASSERT_EQ(run.code, 0);
-  EXPECT_NE(run.out.find("VID"), std::string::npos);
-  EXPECT_NE(run.out.find("1234\n"), std::string::npos) << run.out;
+  EXPECT_THAT(run.out, HasSubstr("VID"));
+  EXPECT_THAT(run.out, HasSubstr("1234\n"));
 }
 
 TEST_F(InfoTest, DecodesStringsWithoutLoss) {
@@ -47,33 +44,30 @@ TEST_F(InfoTest, DecodesStringsWithoutLoss) {
   const std::string path = WriteFile("s.bin", StringImage({0x0411}, 0x02, {{u"\u4E2D\u00E9"}}));
   const TRun run = Run({"info", path});
   ASSERT_EQ(run.code, 0) << run.err;
-  EXPECT_NE(run.out.find("languages: 0x0411"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("0x0411 product      \"\xE4\xB8\xAD\xC3\xA9\""), std::string::npos)
-      << run.out;
+  EXPECT_THAT(run.out, HasSubstr("languages: 0x0411"));
+  EXPECT_THAT(run.out, HasSubstr("0x0411 product      \"\xE4\xB8\xAD\xC3\xA9\""));
 }
 
 TEST_F(InfoTest, JsonIsKeyedByFieldIdentifiers) {
   const TRun run = Run({"--json", "info", WriteFile("s.bin", SampleStringImage())});
   ASSERT_EQ(run.code, 0) << run.err;
-  EXPECT_NE(run.out.find("\"kind\": \"0xD4\""), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("\"vid\": {\"caption\": \"VID\", \"value\": \"0201\"}"), std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find("\"languages\": [\"0x0409\", \"0x0407\"]"), std::string::npos);
-  EXPECT_NE(run.out.find("\"0x0407\": {\"manufacturer\": \"Akme\", \"product\": \"Verteiler\", "
-                         "\"serial\": \"0001\"}"),
-            std::string::npos)
-      << run.out;
+  EXPECT_THAT(run.out, HasSubstr("\"kind\": \"0xD4\""));
+  EXPECT_THAT(run.out, HasSubstr("\"vid\": {\"caption\": \"VID\", \"value\": \"0201\"}"));
+  EXPECT_THAT(run.out, HasSubstr("\"languages\": [\"0x0409\", \"0x0407\"]"));
+  EXPECT_THAT(run.out,
+              HasSubstr("\"0x0407\": {\"manufacturer\": \"Akme\", \"product\": \"Verteiler\", "
+                        "\"serial\": \"0001\"}"));
 }
 
 TEST_F(InfoTest, ExitCodesForBadInput) {
-  EXPECT_EQ(Run({"info", PathOf("missing.bin")}).code, cliexit::kNoInput);
-  EXPECT_EQ(Run({"info", FFolder.string()}).code, cliexit::kNoInput);
+  EXPECT_EQ(Run({"info", PathOf("missing.bin")}).code, kNoInput);
+  EXPECT_EQ(Run({"info", FFolder.string()}).code, kNoInput);
   const TRun invalid = Run({"info", WriteFile("bad.bin", {0xD1, 1, 2})});
-  EXPECT_EQ(invalid.code, cliexit::kData);
-  EXPECT_NE(invalid.out.find("valid: no"), std::string::npos);
-  EXPECT_EQ(Run({"info", WriteFile("empty.bin", {})}).code, cliexit::kData);
-  EXPECT_EQ(Run({"info"}).code, cliexit::kUsage);
-  EXPECT_EQ(Run({"info", "a", "b"}).code, cliexit::kUsage);
+  EXPECT_EQ(invalid.code, kData);
+  EXPECT_THAT(invalid.out, HasSubstr("valid: no"));
+  EXPECT_EQ(Run({"info", WriteFile("empty.bin", {})}).code, kData);
+  EXPECT_EQ(Run({"info"}).code, kUsage);
+  EXPECT_EQ(Run({"info", "a", "b"}).code, kUsage);
 }
 
 class FieldsTest : public TCliTest {};
@@ -120,12 +114,9 @@ TEST_F(SetTest, WritesFieldsAtTheOffsetsOfTheKind) {
   const std::string d2 = WriteFile("d2.bin", FixedImage(0xD2));
   const TRun run = Run({"set", d2, "vid=ABCD", "max_power_fs=7F", "active_port_3=1"});
   ASSERT_EQ(run.code, 0) << run.err;
-  std::vector<uint8_t> expected = FixedImage(0xD2);
-  expected[1] = 0xCD;
-  expected[2] = 0xAB;
-  expected[9] = 0x7F;  // relocated in a 0xD2 header
-  expected[8] |= 0x80; // active port 3: bit 7 of the shared ports byte
-  EXPECT_EQ(ReadFile(d2), expected);
+  // max_power_fs is relocated to 9 in a 0xD2 header; active port 3 is bit 7 of the ports byte 8.
+  const uint8_t ports = FixedImage(0xD2)[8] | 0x80;
+  EXPECT_EQ(ReadFile(d2), Patched(FixedImage(0xD2), {{1, 0xCD}, {2, 0xAB}, {8, ports}, {9, 0x7F}}));
 }
 
 TEST_F(SetTest, OutputFileLeavesTheInputAlone) {
@@ -133,54 +124,30 @@ TEST_F(SetTest, OutputFileLeavesTheInputAlone) {
   const TRun run = Run({"set", in, "pid=0001", "-o", PathOf("out.bin")});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(ReadFile(in), FixedImage(0xD3));
-  std::vector<uint8_t> expected = FixedImage(0xD3);
-  expected[3] = 0x01;
-  expected[4] = 0x00;
-  EXPECT_EQ(ReadFile("out.bin"), expected);
+  EXPECT_EQ(ReadFile("out.bin"), Patched(FixedImage(0xD3), {{3, 0x01}, {4, 0x00}}));
 }
 
 TEST_F(SetTest, RefusalsChangeNothing) {
-  struct TCase {
-    std::vector<uint8_t> image;
-    const char* assignment;
-    int code;
-  };
-  std::vector<uint8_t> invalid = FixedImage(0xD0);
-  invalid[0] = 0xD1;
-  const TCase cases[] = {
-      {FixedImage(0xD0), "nonexistent=1", cliexit::kUsage},
-      {FixedImage(0xD0), "signature=D2", cliexit::kUsage},  // never editable
-      {FixedImage(0xD0), "reserved_5=00", cliexit::kUsage}, // never editable
-      {FixedImage(0xD0), "vid=12345", cliexit::kUsage},     // wider than the field
-      {FixedImage(0xD0), "vid=0x12", cliexit::kUsage},      // not the window's form
-      {FixedImage(0xD0), "single_tt=2", cliexit::kUsage},
-      {FixedImage(0xD0), "max_power_hs=01", cliexit::kUsage}, // no such field in 0xD0
-      {FixedImage(0xD0), "vid", cliexit::kUsage},
-      {SampleStringImage(), "string_product=0", cliexit::kUsage}, // offset 21 of 0xD4
-      {SampleStringImage(), "num_languages=05", cliexit::kUsage}, // offset 20
-      {invalid, "vid=1234", cliexit::kData},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.assignment);
-    const std::string path = WriteFile("img.bin", c.image);
-    const TRun run = Run({"set", path, c.assignment});
-    EXPECT_EQ(run.code, c.code) << run.err;
-    EXPECT_FALSE(run.err.empty());
-    EXPECT_EQ(ReadFile(path), c.image);
-  }
-}
-
-TEST_F(SetTest, OneBadAssignmentStopsTheOthers) {
-  const std::string path = WriteFile("img.bin", FixedImage(0xD3));
-  EXPECT_EQ(Run({"set", path, "vid=1111", "bogus=1"}).code, cliexit::kUsage);
-  EXPECT_EQ(ReadFile(path), FixedImage(0xD3));
-}
-
-TEST_F(SetTest, OutputThatCannotBeCreated) {
-  const std::string path = WriteFile("img.bin", FixedImage(0xD3));
-  EXPECT_EQ(Run({"set", path, "vid=1111", "-o", PathOf("no/such/folder/x.bin")}).code,
-            cliexit::kCantCreate);
-  EXPECT_EQ(ReadFile(path), FixedImage(0xD3));
+  const std::vector<uint8_t> d0 = FixedImage(0xD0);
+  const std::vector<uint8_t> d3 = FixedImage(0xD3);
+  ExpectRefusals({
+      {"unknown field", d0, {"set", "@", "nonexistent=1"}, kUsage},
+      {"signature never editable", d0, {"set", "@", "signature=D2"}, kUsage},
+      {"reserved never editable", d0, {"set", "@", "reserved_5=00"}, kUsage},
+      {"wider than the field", d0, {"set", "@", "vid=12345"}, kUsage},
+      {"not the window's form", d0, {"set", "@", "vid=0x12"}, kUsage},
+      {"bit out of range", d0, {"set", "@", "single_tt=2"}, kUsage},
+      {"no such field in 0xD0", d0, {"set", "@", "max_power_hs=01"}, kUsage},
+      {"no value", d0, {"set", "@", "vid"}, kUsage},
+      {"offset 21 of 0xD4", SampleStringImage(), {"set", "@", "string_product=0"}, kUsage},
+      {"offset 20 of 0xD4", SampleStringImage(), {"set", "@", "num_languages=05"}, kUsage},
+      {"invalid image", Patched(d0, {{0, 0xD1}}), {"set", "@", "vid=1234"}, kData},
+      {"one bad stops the others", d3, {"set", "@", "vid=1111", "bogus=1"}, kUsage},
+      {"output cannot be created",
+       d3,
+       {"set", "@", "vid=1111", "-o", PathOf("no/such/folder/x.bin")},
+       kCantCreate},
+  });
 }
 
 } // namespace

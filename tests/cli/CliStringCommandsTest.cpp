@@ -1,8 +1,9 @@
-#include "CliError.h"
 #include "CliImageSupport.h"
 #include "CliTestSupport.h"
 #include "Eeimage.h"
 #include "SerialNumber.h"
+
+#include <optional>
 
 namespace clitest {
 namespace {
@@ -23,6 +24,11 @@ protected:
     EXPECT_EQ(bytes.size(), 504u);
     return bytes;
   }
+  // Runs `command` on `path` followed by `list`.
+  TRun Edit(const std::string& command, const std::string& path, std::vector<std::string> list) {
+    list.insert(list.begin(), {command, path});
+    return Run(list);
+  }
 };
 
 TEST_F(StringAreaTest, StringsReplaceAndChangeTheSet) {
@@ -38,9 +44,7 @@ TEST_F(StringAreaTest, StringsReplaceAndChangeTheSet) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.list[0]);
     const std::string path = WriteFile("s.bin", SampleStringImage());
-    std::vector<std::string> args = {"strings", path};
-    args.insert(args.end(), c.list.begin(), c.list.end());
-    const TRun run = Run(args);
+    const TRun run = Edit("strings", path, c.list);
     ASSERT_EQ(run.code, 0) << run.err;
     const auto image = Image(path);
     EXPECT_TRUE(image->IsValid());
@@ -52,32 +56,6 @@ TEST_F(StringAreaTest, StringsReplaceAndChangeTheSet) {
     if (c.mask & 0x40) {
       EXPECT_EQ(Text(path, 0x0409, 0x40), " ");
     }
-  }
-}
-
-TEST_F(StringAreaTest, StringsRefusals) {
-  struct TCase {
-    std::vector<uint8_t> image;
-    std::vector<std::string> list;
-    int code;
-  };
-  const TCase cases[] = {
-      {SampleStringImage(), {"product,+serial"}, cliexit::kUsage}, // mixed
-      {SampleStringImage(), {"vendor"}, cliexit::kUsage},
-      {SampleStringImage(), {","}, cliexit::kUsage},
-      {SampleStringImage(), {"none"}, cliexit::kData},       // languages without strings
-      {StringImage({}, 0, {}), {"product"}, cliexit::kData}, // strings without languages
-      {FixedImage(0xD3), {"product"}, cliexit::kData},
-      {NearlyFullImage(), {"+config-hs"}, cliexit::kData}, // no room
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.list[0]);
-    const std::string path = WriteFile("s.bin", c.image);
-    std::vector<std::string> args = {"strings", path};
-    args.insert(args.end(), c.list.begin(), c.list.end());
-    const TRun run = Run(args);
-    EXPECT_EQ(run.code, c.code) << run.err;
-    EXPECT_EQ(ReadFile(path), c.image);
   }
 }
 
@@ -104,9 +82,7 @@ TEST_F(StringAreaTest, LanguagesAddRemoveReplace) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.list[0]);
     const std::string path = WriteFile("s.bin", SampleStringImage());
-    std::vector<std::string> args = {"languages", path};
-    args.insert(args.end(), c.list.begin(), c.list.end());
-    const TRun run = Run(args);
+    const TRun run = Edit("languages", path, c.list);
     ASSERT_EQ(run.code, 0) << run.err;
     const auto image = Image(path);
     EXPECT_TRUE(image->IsValid());
@@ -128,30 +104,6 @@ TEST_F(StringAreaTest, LanguagesNoneClearsTheStringsToo) {
   ASSERT_EQ(bytes.size(), 24u);
   EXPECT_EQ(bytes[20], 0);
   EXPECT_EQ(bytes[21], 0);
-}
-
-TEST_F(StringAreaTest, LanguagesRefusals) {
-  struct TCase {
-    std::vector<uint8_t> image;
-    std::string list;
-    int code;
-  };
-  const TCase cases[] = {
-      {SampleStringImage(), "0409,0x0409", cliexit::kUsage},
-      {SampleStringImage(), "-0x0411", cliexit::kUsage},
-      {SampleStringImage(), "0x12345", cliexit::kUsage},
-      {SampleStringImage(), "en-us", cliexit::kUsage},
-      {StringImage({}, 0, {}), "0409", cliexit::kData}, // languages without strings
-      {FixedImage(0xD0), "0409", cliexit::kData},
-      {NearlyFullImage(), "+0x040c", cliexit::kData},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.list);
-    const std::string path = WriteFile("s.bin", c.image);
-    const TRun run = Run({"languages", path, c.list});
-    EXPECT_EQ(run.code, c.code) << run.err;
-    EXPECT_EQ(ReadFile(path), c.image);
-  }
 }
 
 TEST_F(StringAreaTest, StringStoresOneDescriptorAndMovesTheRest) {
@@ -178,42 +130,58 @@ TEST_F(StringAreaTest, StringTextGoesThroughTheWindowsCharacterSet) {
   EXPECT_EQ(Text(path, 0x0407, TEEImage::kProduct), "Caf\xC3\xA9 \xE2\x82\xAC ?");
 }
 
-TEST_F(StringAreaTest, StringRefusals) {
-  struct TCase {
-    std::vector<std::string> args;
-    int code;
+TEST_F(StringAreaTest, RefusalsChangeNothing) {
+  const std::vector<uint8_t> sample = SampleStringImage();
+  const std::vector<uint8_t> bare = StringImage({}, 0, {});
+  const std::vector<uint8_t> full = NearlyFullImage();
+  const std::vector<uint8_t> noSerial = StringImage({0x0409}, 0x03, {{u"A"}, {u"B"}});
+  // "string" on the refused file, its text left out when none is given.
+  const auto string = [](const char* lang, const char* kind, std::optional<std::string> text) {
+    std::vector<std::string> args = {"string", "@", "--lang", lang, "--kind", kind};
+    if (text) {
+      args.push_back(*text);
+    }
+    return args;
   };
-  const std::string longest(126, 'a');
-  const TCase cases[] = {
-      {{"--lang", "0409", "--kind", "product", ""}, cliexit::kData},
-      {{"--lang", "0409", "--kind", "product", longest + "a"}, cliexit::kData},
-      {{"--lang", "0411", "--kind", "product", "x"}, cliexit::kData},   // no such language
-      {{"--lang", "0409", "--kind", "config-fs", "x"}, cliexit::kData}, // not carried
-      {{"--lang", "0409", "--kind", "vendor", "x"}, cliexit::kUsage},
-      {{"--kind", "product", "x"}, cliexit::kUsage},
-      {{"--lang", "0409", "--kind", "product"}, cliexit::kUsage},
-      {{"--lang", "0409", "--kind", "product", "\xC3"}, cliexit::kData}, // not UTF-8
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    const std::string path = WriteFile("s.bin", SampleStringImage());
-    std::vector<std::string> args = {"string", path};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    const TRun run = Run(args);
-    EXPECT_EQ(run.code, c.code) << run.err;
-    EXPECT_EQ(ReadFile(path), SampleStringImage());
-  }
+  ExpectRefusals({
+      {"strings: set and changes mixed", sample, {"strings", "@", "product,+serial"}, kUsage},
+      {"strings: unknown kind", sample, {"strings", "@", "vendor"}, kUsage},
+      {"strings: empty list", sample, {"strings", "@", ","}, kUsage},
+      {"strings: languages without strings", sample, {"strings", "@", "none"}, kData},
+      {"strings: strings without languages", bare, {"strings", "@", "product"}, kData},
+      {"strings: fixed header", FixedImage(0xD3), {"strings", "@", "product"}, kData},
+      {"strings: no room", full, {"strings", "@", "+config-hs"}, kData},
+      {"languages: twice", sample, {"languages", "@", "0409,0x0409"}, kUsage},
+      {"languages: remove absent", sample, {"languages", "@", "-0x0411"}, kUsage},
+      {"languages: too wide", sample, {"languages", "@", "0x12345"}, kUsage},
+      {"languages: not hexadecimal", sample, {"languages", "@", "en-us"}, kUsage},
+      {"languages: without strings", bare, {"languages", "@", "0409"}, kData},
+      {"languages: fixed header", FixedImage(0xD0), {"languages", "@", "0409"}, kData},
+      {"languages: no room", full, {"languages", "@", "+0x040c"}, kData},
+      {"string: empty", sample, string("0409", "product", ""), kData},
+      {"string: 127 characters", sample, string("0409", "product", std::string(127, 'a')), kData},
+      {"string: not UTF-8", sample, string("0409", "product", "\xC3"), kData},
+      {"string: no text", sample, string("0409", "product", {}), kUsage},
+      {"string: no such language", sample, string("0411", "product", "x"), kData},
+      {"string: kind not carried", sample, string("0409", "config-fs", "x"), kData},
+      {"string: unknown kind", sample, string("0409", "vendor", "x"), kUsage},
+      {"string: no language", sample, {"string", "@", "--kind", "product", "x"}, kUsage},
+      {"serial: not carried", noSerial, {"serial", "@", "--generate"}, kData},
+      {"serial: no text", noSerial, {"serial", "@"}, kUsage},
+      {"serial: text and --generate", noSerial, {"serial", "@", "--generate", "X"}, kUsage},
+  });
   // 126 characters are the most a descriptor holds.
-  const std::string path = WriteFile("s.bin", SampleStringImage());
-  EXPECT_EQ(Run({"string", path, "--lang", "0409", "--kind", "product", longest}).code, 0);
+  const std::string path = WriteFile("s.bin", sample);
+  EXPECT_EQ(
+      Run({"string", path, "--lang", "0409", "--kind", "product", std::string(126, 'a')}).code, 0);
 }
 
 TEST_F(StringAreaTest, StringThatDoesNotFitSaysSo) {
   const std::vector<uint8_t> full = NearlyFullImage();
   const std::string path = WriteFile("s.bin", full);
   const TRun run = Run({"string", path, "--lang", "0407", "--kind", "product", "abcdefghijkl"});
-  EXPECT_EQ(run.code, cliexit::kData);
-  EXPECT_NE(run.err.find("no room"), std::string::npos) << run.err;
+  EXPECT_EQ(run.code, kData);
+  EXPECT_THAT(run.err, HasSubstr("no room"));
   EXPECT_EQ(ReadFile(path), full);
 }
 
@@ -235,15 +203,6 @@ TEST_F(StringAreaTest, GeneratedSerialNumberComesFromTheClock) {
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.out, "000032AA4B4E\n");
   EXPECT_EQ(Text(path, 0x0407, TEEImage::kSerialNumber), "000032AA4B4E");
-}
-
-TEST_F(StringAreaTest, SerialRefusals) {
-  const std::vector<uint8_t> noSerial = StringImage({0x0409}, 0x03, {{u"A"}, {u"B"}});
-  const std::string path = WriteFile("s.bin", noSerial);
-  EXPECT_EQ(Run({"serial", path, "--generate"}).code, cliexit::kData);
-  EXPECT_EQ(Run({"serial", path}).code, cliexit::kUsage);
-  EXPECT_EQ(Run({"serial", path, "--generate", "X"}).code, cliexit::kUsage);
-  EXPECT_EQ(ReadFile(path), noSerial);
 }
 
 } // namespace

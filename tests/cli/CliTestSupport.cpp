@@ -1,40 +1,36 @@
 #include "CliTestSupport.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <sstream>
-#include <unistd.h>
 
 namespace clitest {
 
 void TCliTest::SetUp() {
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-  for (char& c : name) {
-    if (c == '/') {
-      c = '_';
-    }
-  }
-  FFolder = std::filesystem::temp_directory_path() /
-            ("korvane-cli-test-" + std::to_string(::getpid()) + "-" + name);
-  std::filesystem::remove_all(FFolder);
-  std::filesystem::create_directories(FFolder);
+  FFolder = FreshTestFolder("korvane-cli-test-");
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  FHadConfig = config != nullptr;
+  FOldConfig = config ? config : "";
+  ::setenv("XDG_CONFIG_HOME", PathOf("config").c_str(), 1);
 }
 
 void TCliTest::TearDown() {
+  if (FHadConfig) {
+    ::setenv("XDG_CONFIG_HOME", FOldConfig.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
   std::filesystem::remove_all(FFolder);
 }
 
 std::string TCliTest::WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const {
-  const std::string path = PathOf(name);
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  return path;
+  WriteBytes(PathOf(name), bytes);
+  return PathOf(name);
 }
 
 std::vector<uint8_t> TCliTest::ReadFile(const std::string& name) const {
-  std::ifstream file(name.find('/') == std::string::npos ? PathOf(name) : name, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+  return ReadBytes(name.find('/') == std::string::npos ? PathOf(name) : name);
 }
 
 TRun TCliTest::Run(const std::vector<std::string>& args,
@@ -50,6 +46,33 @@ TRun TCliTest::Run(const std::vector<std::string>& args,
   return run;
 }
 
+void TCliTest::ExpectRefusals(const std::vector<TRefusal>& cases) const {
+  for (const TRefusal& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = WriteFile("refused.bin", c.image);
+    std::vector<std::string> args = c.args;
+    std::replace(args.begin(), args.end(), std::string("@"), path);
+    const TRun run = Run(args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_FALSE(run.err.empty());
+    EXPECT_EQ(ReadFile(path), c.image);
+  }
+}
+
+void TCliTest::ExpectSavedThroughLink(const std::function<TRun(const std::string& link)>& save,
+                                      const std::vector<uint8_t>& expected) const {
+  namespace fs = std::filesystem;
+  const std::string target = WriteText("real.out", "old");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(target, PathOf("link.out"));
+  const TRun run = save(PathOf("link.out"));
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(fs::is_symlink(PathOf("link.out")));
+  EXPECT_EQ(ReadFile(target), expected);
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
 std::vector<uint8_t> FixedImage(uint8_t signature) {
   const size_t length = signature == 0xD0 ? 7 : signature == 0xD2 ? 13 : 24;
   std::vector<uint8_t> bytes(length);
@@ -57,6 +80,20 @@ std::vector<uint8_t> FixedImage(uint8_t signature) {
   for (size_t i = 1; i < length; ++i) {
     bytes[i] = static_cast<uint8_t>(0x10 + i);
   }
+  return bytes;
+}
+
+std::vector<uint8_t> Patched(std::vector<uint8_t> bytes,
+                             std::initializer_list<std::pair<size_t, uint8_t>> changes) {
+  for (const auto& [at, value] : changes) {
+    bytes.at(at) = value;
+  }
+  return bytes;
+}
+
+std::vector<uint8_t> Eeprom(const std::vector<uint8_t>& image) {
+  std::vector<uint8_t> bytes(512, 0xFF);
+  std::copy(image.begin(), image.end(), bytes.begin());
   return bytes;
 }
 
