@@ -46,7 +46,13 @@ fuzz: deps
 	  -DKORVANE_GUI=OFF -DKORVANE_CLI=OFF -DKORVANE_TESTS=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target image_fuzz
 	@mkdir -p $(FUZZ_BUILD)/corpus
-	@$(FUZZ_BUILD)/fuzz/image_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(FUZZ_BUILD)/corpus
+	@echo "Fuzzing the image core for $(FUZZ_SECONDS) s (log: $(FUZZ_BUILD)/fuzz.log)"
+	@if $(FUZZ_BUILD)/fuzz/image_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus > $(FUZZ_BUILD)/fuzz.log 2>&1; then \
+	  grep -E '^(Done|stat::number_of_executed_units)' $(FUZZ_BUILD)/fuzz.log; \
+	else \
+	  tail -n 60 $(FUZZ_BUILD)/fuzz.log; echo "fuzzing found a fault (input saved in $(FUZZ_BUILD)/)"; exit 1; \
+	fi
 
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKORVANE_BENCH=ON -DKORVANE_TESTS=OFF -DKORVANE_GUI=OFF >/dev/null
