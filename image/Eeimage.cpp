@@ -149,9 +149,15 @@ bool TEEImage::LoadFromFile(const std::string& path) {
   return false;
 }
 
-bool TEEImage::SaveToFile(const std::string& path) {
+bool TEEImage::SaveToFile(const std::string& path, int* error) {
   // Without a buffer there is nothing to save, and the chosen file stays as it is.
-  return FData != nullptr && TImageFile::Write(path, FData, FLength);
+  if (FData == nullptr) {
+    if (error != nullptr) {
+      *error = 0;
+    }
+    return false;
+  }
+  return TImageFile::Write(path, FData, FLength, error);
 }
 
 bool TEEImage::IsValid() const {

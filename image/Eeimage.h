@@ -37,7 +37,8 @@ public:
 
   bool LoadFromBuffer(const uint8_t* bytes, int32_t count);
   bool LoadFromFile(const std::string& path);
-  bool SaveToFile(const std::string& path);
+  // `error`, when given, receives the system's reason for a failure (0 when there was no buffer).
+  bool SaveToFile(const std::string& path, int* error = nullptr);
 
   bool IsValid() const;
   uint32_t GetLength() const;

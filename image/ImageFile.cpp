@@ -1,9 +1,10 @@
 #include "ImageFile.h"
 
 #include "ByteBlock.h"
+#include "TempFile.h"
 
-#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -26,6 +27,7 @@ bool ResolveLinks(const std::string& path, std::string& target) {
     std::string link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 4096) + 1, '\0');
     const ssize_t length = readlink(target.c_str(), link.data(), link.size());
     if (length <= 0 || static_cast<size_t>(length) >= link.size()) {
+      errno = length < 0 ? errno : ENAMETOOLONG;
       return false;
     }
     link.resize(static_cast<size_t>(length));
@@ -36,15 +38,8 @@ bool ResolveLinks(const std::string& path, std::string& target) {
       target = target.substr(0, slash + 1) + link;
     }
   }
+  errno = ELOOP;
   return false;
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool WriteAll(int fd, const uint8_t* bytes, uint32_t count) {
@@ -54,7 +49,11 @@ bool WriteAll(int fd, const uint8_t* bytes, uint32_t count) {
     if (written < 0 && errno == EINTR) {
       continue;
     }
-    if (written <= 0) {
+    if (written < 0) {
+      return false;
+    }
+    if (written == 0) {
+      errno = EIO;
       return false;
     }
     done += static_cast<uint32_t>(written);
@@ -62,38 +61,64 @@ bool WriteAll(int fd, const uint8_t* bytes, uint32_t count) {
   return true;
 }
 
-// A new file beside the target, created with the usual permissions (umask applies).
-int CreateTemporary(const std::string& target, std::string& name) {
-  const size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  // Keep the name short enough for the file system even when the target's name is long.
-  const std::string base = target.substr(slash == std::string::npos ? 0 : slash + 1, 64);
-  // Saves may run on several threads at once (one per hub in the command-line tool).
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    name =
-        folder + "." + base + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) {
-      return fd;
-    }
+// A file-size limit sends SIGXFSZ, which by default kills the process before the write can
+// return EFBIG: a save must fail with its reason instead. A handler of the program's own stays.
+void IgnoreFileSizeSignal() {
+  struct sigaction current {};
+  if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+    signal(SIGXFSZ, SIG_IGN);
   }
-  return -1;
 }
 
-// Overwrites an existing file in place: the only way left when its folder takes no new file,
-// and the right way for what is not a regular file (a device, a pipe).
-bool WriteInPlace(const std::string& target, const uint8_t* bytes, uint32_t count, bool regular) {
-  const int flags = O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | (regular ? 0 : O_NONBLOCK);
-  const int fd = open(target.c_str(), flags);
+// What is not a regular file (a device, a pipe) is written as it is; it has nothing to lose.
+bool WriteDevice(const std::string& target, const uint8_t* bytes, uint32_t count) {
+  const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     return false;
   }
-  bool ok = WriteAll(fd, bytes, count);
-  if (ok && regular) {
-    ok = fsync(fd) == 0;
+  const bool ok = WriteAll(fd, bytes, count);
+  const int error = errno;
+  const bool closed = close(fd) == 0;
+  if (!ok) {
+    errno = error;
   }
-  return close(fd) == 0 && ok;
+  return ok && closed;
+}
+
+// Overwrites the open file `fd` in place, for a file whose folder takes no new file or that has
+// further names (hard links) that must all see the new image. The file never becomes shorter
+// than the old or the new image, whenever the save stops: it first grows to the new length (if
+// it cannot, nothing has changed), then takes the new bytes in one write (an image is at most
+// 512 bytes), and only then is cut to the new length.
+bool WriteInPlace(int fd, const uint8_t* bytes, uint32_t count) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    return false;
+  }
+  const off_t size = info.st_size;
+  const off_t length = count;
+  if (length > size && fallocate(fd, 0, size, length - size) != 0) {
+    // Without fallocate the file still grows first, though its room is not reserved.
+    if (errno != EOPNOTSUPP || ftruncate(fd, length) != 0) {
+      return false;
+    }
+  }
+  uint32_t done = 0;
+  while (done < count) {
+    const ssize_t written = pwrite(fd, bytes + done, count - done, done);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      errno = written == 0 ? EIO : errno;
+      return false;
+    }
+    done += static_cast<uint32_t>(written);
+  }
+  if (length < size && ftruncate(fd, length) != 0) {
+    return false;
+  }
+  return fsync(fd) == 0;
 }
 
 } // namespace
@@ -143,56 +168,80 @@ TImageFile::TReadStatus TImageFile::Read(const std::string& path, uint32_t limit
   return TReadStatus::Read;
 }
 
-bool TImageFile::Write(const std::string& path, const uint8_t* bytes, uint32_t count) {
+bool TImageFile::Write(const std::string& path, const uint8_t* bytes, uint32_t count, int* error) {
+  const bool ok = WriteFile(path, bytes, count);
+  if (error != nullptr) {
+    *error = ok ? 0 : (errno != 0 ? errno : EIO);
+  }
+  return ok;
+}
+
+bool TImageFile::WriteFile(const std::string& path, const uint8_t* bytes, uint32_t count) {
+  errno = 0;
   std::string target;
-  if (path.empty() || (bytes == nullptr && count > 0) || !ResolveLinks(path, target)) {
+  if (path.empty() || (bytes == nullptr && count > 0)) {
+    errno = path.empty() ? ENOENT : EINVAL;
     return false;
   }
+  if (!ResolveLinks(path, target)) {
+    return false;
+  }
+  IgnoreFileSizeSignal();
   struct stat existing {};
   const bool exists = stat(target.c_str(), &existing) == 0;
   if (!exists && errno != ENOENT) {
     return false;
   }
   if (exists && S_ISDIR(existing.st_mode)) {
+    errno = EISDIR;
     return false;
   }
   if (exists && !S_ISREG(existing.st_mode)) {
-    return WriteInPlace(target, bytes, count, false);
+    return WriteDevice(target, bytes, count);
   }
-  if (exists) {
-    // A file we may not write stays as it is, even where its folder would let us replace it.
-    const int probe = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (probe < 0) {
-      return false;
-    }
-    close(probe);
-  }
-  std::string temporary;
-  const int fd = CreateTemporary(target, temporary);
-  if (fd < 0) {
-    // Only a folder that refuses new files leaves writing in place as the way out; on any other
-    // failure (a full disk, say) truncating the file could lose it, so the save fails instead.
-    const bool folderRefuses = errno == EACCES || errno == EPERM || errno == EROFS;
-    return exists && folderRefuses && WriteInPlace(target, bytes, count, true);
-  }
-  bool ok = WriteAll(fd, bytes, count);
-  if (ok && exists) {
-    // Keeping the owner needs privileges we may not have; the permission bits we can always keep.
-    (void)!fchown(fd, existing.st_uid, existing.st_gid);
-    ok = fchmod(fd, existing.st_mode & 07777) == 0;
-  }
-  ok = ok && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    unlink(temporary.c_str());
+  // A file we may not write stays as it is, even where its folder would let us replace it.
+  const int old = exists ? open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY) : -1;
+  if (exists && old < 0) {
     return false;
   }
-  // Make the rename itself durable; a folder that cannot be synced does not undo the save.
-  const int folder = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    (void)fsync(folder);
-    close(folder);
+  const auto inPlace = [&] {
+    const bool ok = WriteInPlace(old, bytes, count);
+    const int reason = errno;
+    close(old);
+    errno = reason;
+    return ok;
+  };
+  if (exists && existing.st_nlink > 1) {
+    return inPlace(); // every name of the file must see the new image
   }
-  return true;
+  TTempFile::RemoveStale(target);
+  TTempFile temporary;
+  if (!temporary.Create(target)) {
+    // Only a folder that refuses new files leaves writing in place as the way out; on any other
+    // failure (a full disk, say) the save fails and the file stays as it was.
+    const bool folderRefuses = errno == EACCES || errno == EPERM;
+    if (exists && folderRefuses) {
+      return inPlace();
+    }
+    const int reason = errno;
+    if (old >= 0) {
+      close(old);
+    }
+    errno = reason;
+    return false;
+  }
+  if (old >= 0) {
+    close(old);
+  }
+  if (!WriteAll(temporary.Fd(), bytes, count)) {
+    return false;
+  }
+  if (exists) {
+    // Keeping the owner needs privileges we may not have; the permission bits we can always keep.
+    (void)!fchown(temporary.Fd(), existing.st_uid, existing.st_gid);
+    if (fchmod(temporary.Fd(), existing.st_mode & 07777) != 0) {
+      return false;
+    }
+  }
+  return temporary.Replace(target);
 }

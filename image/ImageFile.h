@@ -5,11 +5,12 @@
 
 // Reading and writing image files: raw bytes, nothing else.
 //
-// Writing never destroys the file it replaces when it fails part-way: the bytes go to a new file
-// in the same folder, which is flushed to disk and then renamed over the target. A symbolic link
-// is followed to the file it names, and the replaced file's permission bits (and, where allowed,
-// its owner) carry over. Only where the folder allows no new file, an existing writable file is
-// overwritten in place.
+// Writing never leaves the file it replaces damaged when it fails part-way: the bytes go to a new
+// file in the same folder, which is flushed to disk and then renamed over the target. A symbolic
+// link is followed to the file it names, and the replaced file's permission bits (and, where
+// allowed, its owner) carry over. A file with further names (hard links), or one whose folder
+// allows no new file, is overwritten in place in an order that never leaves it shorter than
+// before.
 class TImageFile {
 public:
   enum class TReadStatus { Read, Unreadable, OutOfMemory };
@@ -25,10 +26,14 @@ public:
   const uint8_t* GetBytes() const { return FBlock; }
   uint32_t GetCount() const { return FCount; }
 
-  // True only when the file at `path` now holds exactly the `count` bytes.
-  static bool Write(const std::string& path, const uint8_t* bytes, uint32_t count);
+  // True only when the file at `path` now holds exactly the `count` bytes. On failure `error`
+  // (when given) receives the system's reason, an errno value.
+  static bool Write(const std::string& path, const uint8_t* bytes, uint32_t count,
+                    int* error = nullptr);
 
 private:
+  static bool WriteFile(const std::string& path, const uint8_t* bytes, uint32_t count);
+
   uint8_t* FBlock = nullptr;
   uint32_t FCount = 0;
 };

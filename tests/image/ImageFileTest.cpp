@@ -1,99 +1,14 @@
 // Image files: loading raw bytes, and saving them without ever losing the file that was there.
 
-#include "Eeimage.h"
-#include "EeimageTestImages.h"
-
-#include <gtest/gtest.h>
+#include "ImageFileTestSupport.h"
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace testimages;
 
 namespace {
-
-// A fresh folder per test, open to everyone so that the unprivileged steps can use it too.
-class ImageFile : public testing::Test {
-protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korvane-image-file-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    FFolder = pattern;
-    chmod(FFolder.c_str(), 0777);
-  }
-  void TearDown() override {
-    chmod(FFolder.c_str(), 0777);
-    std::string command = "rm -rf '" + FFolder + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  std::string Path(const std::string& name) const { return FFolder + "/" + name; }
-
-  static void WriteFile(const std::string& path, const TBytes& bytes, mode_t mode = 0644) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    chmod(path.c_str(), mode);
-  }
-  static TBytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return TBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    DIR* dir = opendir(FFolder.c_str());
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") {
-        names.push_back(name);
-      }
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  std::string FFolder;
-};
-
-// Root may write anything; the permission cases run as an ordinary user for their duration.
-class TUnprivileged {
-public:
-  TUnprivileged() : FWasRoot(geteuid() == 0) {
-    if (FWasRoot) {
-      EXPECT_EQ(setegid(65534), 0);
-      EXPECT_EQ(seteuid(65534), 0);
-    }
-  }
-  ~TUnprivileged() {
-    if (FWasRoot) {
-      EXPECT_EQ(seteuid(0), 0);
-      EXPECT_EQ(setegid(0), 0);
-    }
-  }
-
-private:
-  bool FWasRoot;
-};
-
-TBytes D0(size_t size) {
-  TBytes bytes(size);
-  for (size_t i = 0; i < size; ++i) {
-    bytes[i] = static_cast<uint8_t>(0x40 + i);
-  }
-  bytes[0] = 0xD0;
-  return bytes;
-}
 
 struct TRoundTrip {
   const char* name;
@@ -203,18 +118,26 @@ TEST_F(ImageFile, SaveFollowsSymbolicLinksToTheirTarget) {
   EXPECT_EQ(ReadFile(Path("real/created.bin")), D0(7));
 }
 
-TEST_F(ImageFile, UnwritableTargetsFailAndStayAsTheyWere) {
+TEST_F(ImageFile, UnwritableTargetsFailWithTheirReasonAndStayAsTheyWere) {
   WriteFile(Path("readonly.bin"), TBytes(30, 5), 0444);
   WriteFile(Path("plain"), TBytes(3, 1));
   mkdir(Path("locked").c_str(), 0555);
   TEEImage image = Load(D0(7));
+  const std::pair<std::string, int> cases[] = {
+      {Path("readonly.bin"), EACCES},
+      {Path("locked/new.bin"), EACCES},
+      {Path("plain/below.bin"), ENOTDIR},
+      {FFolder, EISDIR},
+      {"", ENOENT},
+      {"/dev/full", ENOSPC},
+  };
   {
     TUnprivileged user;
-    EXPECT_FALSE(image.SaveToFile(Path("readonly.bin")));
-    EXPECT_FALSE(image.SaveToFile(Path("locked/new.bin")));
-    EXPECT_FALSE(image.SaveToFile(Path("plain/below.bin")));
-    EXPECT_FALSE(image.SaveToFile(FFolder)); // a folder
-    EXPECT_FALSE(image.SaveToFile(""));
+    for (const auto& [path, reason] : cases) {
+      int error = 0;
+      EXPECT_FALSE(image.SaveToFile(path, &error)) << path;
+      EXPECT_EQ(error, reason) << path;
+    }
   }
   EXPECT_EQ(ReadFile(Path("readonly.bin")), TBytes(30, 5));
   EXPECT_EQ(Names(), (std::vector<std::string>{"locked", "plain", "readonly.bin"}));
@@ -246,10 +169,12 @@ TEST_F(ImageFile, WriteFailingPartWayKeepsTheOldFile) {
   rlimit small = saved;
   small.rlim_cur = 40;
   setrlimit(RLIMIT_FSIZE, &small);
-  const bool result = image.SaveToFile(Path("old.bin"));
+  int error = 0;
+  const bool result = image.SaveToFile(Path("old.bin"), &error);
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(result);
+  EXPECT_EQ(error, EFBIG);
   EXPECT_EQ(ReadFile(Path("old.bin")), old);
   EXPECT_EQ(Names(), std::vector<std::string>{"old.bin"});
 }
