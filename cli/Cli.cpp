@@ -111,7 +111,8 @@ std::string TCli::Usage() {
           "  --help            this text; COMMAND --help for one command\n"
           "\nexit codes: 0 done, 1 diff found differences, 64 usage, 65 invalid image or data,\n"
           "66 input missing, 69 no hub, 70 internal error, 73 output not creatable,\n"
-          "74 transfer failed or verify mismatch, 77 access denied\n";
+          "74 transfer failed or verify mismatch, 75 image file being changed by another\n"
+          "process, 77 access denied\n";
   return text;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -19,6 +20,8 @@ struct TCliContext {
   bool json = false;
   std::vector<std::string> simulate; // --simulate FILE, in order
   std::vector<std::string> vidpid;   // --vidpid VID:PID, in order
+  // How long an edit waits for another process's edit of the same image file.
+  std::chrono::milliseconds lockWait{10000};
 
   // Makes the hub driver for a device command; empty: the tool's own choice (simulated hubs with
   // --simulate, real hubs otherwise). `bound` receives the IDs that the driver will talk to.

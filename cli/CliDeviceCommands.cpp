@@ -59,10 +59,12 @@ bool Backup(TTargetDev& channel, const std::string& folder, std::time_t moment, 
     result.message += "; nothing was written";
     return false;
   }
-  name = TCliFiles::WriteBackup(folder, channel.Path(), moment, AllBytes(*current));
+  int error = 0;
+  name = TCliFiles::WriteBackup(folder, channel.Path(), moment, AllBytes(*current), error);
   if (name.empty()) {
     result.code = cliexit::kCantCreate;
-    result.message = "the backup could not be written in " + folder + "; nothing was written";
+    result.message = "the backup could not be written in " + folder + ": " +
+                     TCliFiles::Reason(error) + "; nothing was written";
     return false;
   }
   return true;
@@ -207,9 +209,7 @@ int TCliDeviceCommands::Read(TCliContext& context, const std::vector<std::string
       return;
     }
     if (raw) {
-      if (!TCliFiles::Write(out, AllBytes(*image))) {
-        throw TCliError(cliexit::kCantCreate, out + ": cannot be written");
-      }
+      TCliFiles::Write(out, AllBytes(*image));
       result.message = "read all 512 bytes into " + out;
       return;
     }

@@ -14,6 +14,7 @@ constexpr int kNoHub = 69;      // no hub
 constexpr int kSoftware = 70;   // internal error
 constexpr int kCantCreate = 73; // output not creatable
 constexpr int kIoError = 74;    // transfer failed or verify mismatch
+constexpr int kTempFail = 75;   // the image file is being changed by another process
 constexpr int kNoPerm = 77;     // access denied
 } // namespace cliexit
 

@@ -257,9 +257,7 @@ int TCliExchangeCommands::Export(TCliContext& context, const std::vector<std::st
     return cliexit::kOk;
   }
   const std::string out = parsed.Value("-o");
-  if (!TCliFiles::Write(out, std::vector<uint8_t>(text.begin(), text.end()))) {
-    throw TCliError(cliexit::kCantCreate, out + ": cannot be written");
-  }
+  TCliFiles::Write(out, std::vector<uint8_t>(text.begin(), text.end()));
   return cliexit::kOk;
 }
 

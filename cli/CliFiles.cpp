@@ -1,11 +1,13 @@
 #include "CliFiles.h"
 
+#include "CliError.h"
 #include "ImageFile.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -18,6 +20,7 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
       continue;
     }
     if (n <= 0) {
+      errno = n == 0 ? EIO : errno;
       return false;
     }
     done += static_cast<size_t>(n);
@@ -27,8 +30,19 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
 
 } // namespace
 
-bool TCliFiles::Write(const std::string& path, const std::vector<uint8_t>& bytes) {
-  return TImageFile::Write(path, bytes.data(), static_cast<uint32_t>(bytes.size()));
+void TCliFiles::Write(const std::string& path, const std::vector<uint8_t>& bytes) {
+  int error = 0;
+  if (!TImageFile::Write(path, bytes.data(), static_cast<uint32_t>(bytes.size()), &error)) {
+    throw TCliError(cliexit::kCantCreate, CannotWrite(path, error));
+  }
+}
+
+std::string TCliFiles::Reason(int error) {
+  return std::generic_category().message(error);
+}
+
+std::string TCliFiles::CannotWrite(const std::string& path, int error) {
+  return path + ": cannot be written: " + Reason(error);
 }
 
 std::string TCliFiles::BackupName(const std::string& hubPath, std::time_t moment) {
@@ -46,7 +60,8 @@ std::string TCliFiles::BackupName(const std::string& hubPath, std::time_t moment
 }
 
 std::string TCliFiles::WriteBackup(const std::string& folder, const std::string& hubPath,
-                                   std::time_t moment, const std::vector<uint8_t>& bytes) {
+                                   std::time_t moment, const std::vector<uint8_t>& bytes,
+                                   int& error) {
   std::string base = folder.empty() ? std::string(".") : folder;
   base += '/';
   base += BackupName(hubPath, moment);
@@ -62,14 +77,18 @@ std::string TCliFiles::WriteBackup(const std::string& folder, const std::string&
       continue;
     }
     if (fd < 0) {
+      error = errno;
       return {};
     }
     const bool written = WriteAll(fd, bytes);
+    error = errno;
     if (::close(fd) != 0 || !written) {
+      error = written ? errno : error;
       ::unlink(name.c_str());
       return {};
     }
     return name;
   }
+  error = EEXIST;
   return {};
 }

@@ -9,12 +9,17 @@
 class TCliFiles {
 public:
   // Writes as image files are saved (TImageFile::Write): a failed write leaves what was there,
-  // a symbolic link is followed and the replaced file keeps its permissions. False on failure.
-  static bool Write(const std::string& path, const std::vector<uint8_t>& bytes);
+  // a symbolic link is followed and the replaced file keeps its permissions. TCliError 73 with
+  // the system's reason on failure.
+  static void Write(const std::string& path, const std::vector<uint8_t>& bytes);
   // Writes a new backup file in `folder` named after the moment and the hub path; never
-  // overwrites an existing file. The name written, or empty on failure.
+  // overwrites an existing file. The name written, or empty on failure with `error` set.
   static std::string WriteBackup(const std::string& folder, const std::string& hubPath,
-                                 std::time_t moment, const std::vector<uint8_t>& bytes);
+                                 std::time_t moment, const std::vector<uint8_t>& bytes, int& error);
+  // "out.bin: cannot be written: No space left on device"
+  static std::string CannotWrite(const std::string& path, int error);
+  // The system's text for an errno value: "Permission denied".
+  static std::string Reason(int error);
   // "korvane-backup-20261209T202538Z-sim_a.bin" (without a suffix for uniqueness).
   static std::string BackupName(const std::string& hubPath, std::time_t moment);
 };

@@ -205,7 +205,7 @@ int TCliImageCommands::Fields(TCliContext& context, const std::vector<std::strin
   return cliexit::kOk;
 }
 
-int TCliImageCommands::Set(TCliContext&, const std::vector<std::string>& args) {
+int TCliImageCommands::Set(TCliContext& context, const std::vector<std::string>& args) {
   static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}};
   const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
   parsed.ExpectPositionals(2, SIZE_MAX, "set IMAGE ID=VALUE... [-o OUT]");
@@ -244,6 +244,7 @@ int TCliImageCommands::Set(TCliContext&, const std::vector<std::string>& args) {
     assignments.push_back({field, id, value});
   }
 
+  const auto lock = TCliImageSupport::LockForEdit(context, path);
   const std::unique_ptr<TEEImage> image = TCliImageSupport::LoadValid(path);
   const THeaderKind kind = *TCliImageSupport::KindOf(*image);
   for (const TAssignment& assignment : assignments) {

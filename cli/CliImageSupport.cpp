@@ -1,8 +1,11 @@
 #include "CliImageSupport.h"
 
+#include "CliContext.h"
 #include "CliError.h"
+#include "CliFiles.h"
 #include "CliText.h"
 #include "Eeimage.h"
+#include "FileLock.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -43,9 +46,25 @@ std::unique_ptr<TEEImage> TCliImageSupport::LoadValid(const std::string& path) {
 }
 
 void TCliImageSupport::Save(TEEImage& image, const std::string& path) {
-  if (!image.SaveToFile(path)) {
-    throw TCliError(cliexit::kCantCreate, path + ": cannot be written");
+  int error = 0;
+  if (!image.SaveToFile(path, &error)) {
+    throw TCliError(cliexit::kCantCreate, TCliFiles::CannotWrite(path, error));
   }
+}
+
+std::unique_ptr<TFileLock> TCliImageSupport::LockForEdit(const TCliContext& context,
+                                                         const std::string& path) {
+  auto lock = std::make_unique<TFileLock>();
+  switch (lock->Acquire(path, context.lockWait)) {
+  case TFileLock::TResult::Busy:
+    throw TCliError(cliexit::kTempFail, path + " is being changed by another process");
+  case TFileLock::TResult::Failed:
+    // A file that cannot even be opened for reading fails the load with its own message.
+  case TFileLock::TResult::Nothing:
+  case TFileLock::TResult::Locked:
+    break;
+  }
+  return lock;
 }
 
 void TCliImageSupport::CheckStillValid(const TEEImage& image, const std::string& what) {

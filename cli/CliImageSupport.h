@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileLock.h"
 #include "HeaderMap.h"
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 class TEEImage;
+struct TCliContext;
 
 // A string kind as the command line names it.
 struct TCliStringKind {
@@ -28,8 +30,14 @@ public:
   static std::unique_ptr<TEEImage> Load(const std::string& path);
   // As Load, and TCliError 65 unless the image is valid.
   static std::unique_ptr<TEEImage> LoadValid(const std::string& path);
-  // Saves (the image layer writes through a temporary file); TCliError 73 on failure.
+  // Saves (the image layer writes through a temporary file); TCliError 73 with the system's
+  // reason on failure.
   static void Save(TEEImage& image, const std::string& path);
+  // The lock an edit holds from reading the image file to replacing it, so that two edits of one
+  // file at once both take effect; TCliError 75 when another process keeps it for the context's
+  // whole wait.
+  static std::unique_ptr<TFileLock> LockForEdit(const TCliContext& context,
+                                                const std::string& path);
   // TCliError 65 unless the image's bytes, loaded afresh, still form a valid image: an edit must
   // never leave a file the hub would refuse.
   static void CheckStillValid(const TEEImage& image, const std::string& what);

@@ -103,13 +103,14 @@ const char* kNoRoom = "no room: the change does not fit in the 512-byte image";
 
 } // namespace
 
-int TCliStringCommands::Strings(TCliContext&, const std::vector<std::string>& args) {
+int TCliStringCommands::Strings(TCliContext& context, const std::vector<std::string>& args) {
   static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}, {"--lang", true}};
   const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
   parsed.ExpectPositionals(2, SIZE_MAX, "strings IMAGE LIST [--lang LANGID] [-o OUT]");
   const std::vector<std::string> items = ListItems(parsed.Positionals());
   const TListMode mode = ModeOf(items);
   const std::string& path = parsed.Positionals()[0];
+  const auto lock = TCliImageSupport::LockForEdit(context, path);
   const std::unique_ptr<TEEImage> image = LoadWithStringArea(path);
 
   const uint8_t old = image->GetSupportedStrings();
@@ -152,13 +153,14 @@ int TCliStringCommands::Strings(TCliContext&, const std::vector<std::string>& ar
   return cliexit::kOk;
 }
 
-int TCliStringCommands::Languages(TCliContext&, const std::vector<std::string>& args) {
+int TCliStringCommands::Languages(TCliContext& context, const std::vector<std::string>& args) {
   static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}};
   const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
   parsed.ExpectPositionals(2, SIZE_MAX, "languages IMAGE LIST [-o OUT]");
   const std::vector<std::string> items = ListItems(parsed.Positionals());
   const TListMode mode = ModeOf(items);
   const std::string& path = parsed.Positionals()[0];
+  const auto lock = TCliImageSupport::LockForEdit(context, path);
   const std::unique_ptr<TEEImage> image = LoadWithStringArea(path);
   const std::vector<uint16_t> old = TCliImageSupport::Languages(*image);
 
@@ -226,7 +228,7 @@ int TCliStringCommands::Languages(TCliContext&, const std::vector<std::string>& 
   return cliexit::kOk;
 }
 
-int TCliStringCommands::String(TCliContext&, const std::vector<std::string>& args) {
+int TCliStringCommands::String(TCliContext& context, const std::vector<std::string>& args) {
   static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}, {"--lang", true}, {"--kind", true}};
   const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
   const char* usage = "string IMAGE --lang LANGID --kind KIND TEXT [-o OUT]";
@@ -237,6 +239,7 @@ int TCliStringCommands::String(TCliContext&, const std::vector<std::string>& arg
   const uint16_t langid = LangIdFromText(parsed.Value("--lang"));
   const uint8_t kind = KindFromName(parsed.Value("--kind"));
   const std::string& path = parsed.Positionals()[0];
+  const auto lock = TCliImageSupport::LockForEdit(context, path);
   const std::unique_ptr<TEEImage> image = LoadWithStringArea(path);
   RequireLanguage(*image, langid);
   RequireKind(*image, kind);
@@ -253,6 +256,7 @@ int TCliStringCommands::Serial(TCliContext& context, const std::vector<std::stri
   const bool generate = parsed.Has("--generate");
   parsed.ExpectPositionals(generate ? 1 : 2, generate ? 1 : 2, usage);
   const std::string& path = parsed.Positionals()[0];
+  const auto lock = TCliImageSupport::LockForEdit(context, path);
   const std::unique_ptr<TEEImage> image = LoadWithStringArea(path);
   RequireKind(*image, TEEImage::kSerialNumber);
   const std::vector<uint16_t> langids = TCliImageSupport::Languages(*image);

@@ -1,9 +1,12 @@
 #include "Cli.h"
 
+#include <csignal>
 #include <iostream>
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  // A file-size limit must fail a save with "File too large", not kill the tool mid-write.
+  std::signal(SIGXFSZ, SIG_IGN);
   TCliContext context{std::cout, std::cerr};
   const int code = TCli::Run(std::vector<std::string>(argv + 1, argv + argc), context);
   std::cout.flush();

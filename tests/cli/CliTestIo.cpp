@@ -41,6 +41,11 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 int SpawnCli(std::vector<std::string> args, const std::string& outPath,
              const std::string& errPath) {
   args.insert(args.begin(), KORVANE_CLI_BINARY);
+  return WaitProgram(StartProgram(std::move(args), outPath, errPath));
+}
+
+pid_t StartProgram(std::vector<std::string> args, const std::string& outPath,
+                   const std::string& errPath) {
   std::vector<char*> argv;
   for (std::string& arg : args) {
     argv.push_back(arg.data());
@@ -53,14 +58,21 @@ int SpawnCli(std::vector<std::string> args, const std::string& outPath,
   if (errPath.empty()) {
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   } else {
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
   }
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   EXPECT_EQ(spawned, 0);
+  return spawned == 0 ? pid : -1;
+}
+
+int WaitProgram(pid_t pid) {
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  if (pid <= 0 || ::waitpid(pid, &status, 0) != pid) {
+    return -1;
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // File and process helpers for tests that also run without the tool's library (the USB tests).
@@ -18,5 +19,11 @@ std::vector<uint8_t> ReadBytes(const std::string& path);
 // too when empty); its exit code, or -1 when it did not exit.
 int SpawnCli(std::vector<std::string> args, const std::string& outPath,
              const std::string& errPath = {});
+
+// Starts the program args[0] (a full path) in the same way, without waiting; its process id.
+pid_t StartProgram(std::vector<std::string> args, const std::string& outPath,
+                   const std::string& errPath = {});
+// The exit code of a started program, or -1 when it did not exit.
+int WaitProgram(pid_t pid);
 
 } // namespace clitest

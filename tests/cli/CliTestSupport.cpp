@@ -39,6 +39,7 @@ TRun TCliTest::Run(const std::vector<std::string>& args,
   std::ostringstream err;
   TCliContext context(out, err);
   context.makeDriver = std::move(driver);
+  context.lockWait = FLockWait;
   TRun run;
   run.code = TCli::Run(args, context);
   run.out = out.str();

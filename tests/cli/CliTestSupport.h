@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -64,6 +65,7 @@ protected:
                               const std::vector<uint8_t>& expected) const;
 
   std::filesystem::path FFolder;
+  std::chrono::milliseconds FLockWait{10000}; // given to the commands that Run runs
 
 private:
   std::string FOldConfig;
