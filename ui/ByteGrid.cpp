@@ -7,6 +7,7 @@
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
 
 #include <utility>
 
@@ -130,4 +131,12 @@ void TByteGrid::currentChanged(const QModelIndex& current, const QModelIndex& pr
   // The key column cannot be current: the value beside it is.
   if (current.isValid() && current.column() == 0)
     setCurrentCell(current.row(), 1);
+}
+
+// The two columns are wider than the space beside the vertical scroll bar, so making a value cell
+// current would scroll the addresses partly out of view; with no horizontal scroll bar they would
+// stay so. The grid never scrolls sideways: the value column is clipped on the right instead.
+void TByteGrid::updateGeometries() {
+  QTableWidget::updateGeometries();
+  horizontalScrollBar()->setRange(0, 0);
 }

@@ -38,6 +38,7 @@ protected:
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+  void updateGeometries() override;
 
 private:
   TByteCellDelegate* FDelegate;
