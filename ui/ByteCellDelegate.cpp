@@ -79,9 +79,11 @@ bool TByteCellDelegate::eventFilter(QObject* watched, QEvent* event) {
       if (!Complete(*editor))
         Refuse(*editor);
       Finish(*editor, true);
+      FGrid.edit(FGrid.currentIndex()); // the cell stays current, so its editor shows again
       return true;
     case Qt::Key_Escape:
       Finish(*editor, false);
+      FGrid.edit(FGrid.currentIndex());
       return true;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:

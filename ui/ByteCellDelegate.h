@@ -9,7 +9,8 @@ class TKeyFilter;
 // The in-place editor of the raw data grid. A row filled from the image is edited through a
 // two-position mask (upper case; the first position optional, the second required; a blank for
 // an empty position). An incomplete value is refused on Enter and when the editor loses the
-// focus; Escape abandons the edit; Ctrl+Delete removes the row; Tab leaves the grid.
+// focus; Escape abandons the edit; after either key the cell's editor opens again. Ctrl+Delete
+// removes the row; Tab leaves the grid.
 class TByteCellDelegate : public QStyledItemDelegate {
   Q_OBJECT
 public:
