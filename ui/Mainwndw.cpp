@@ -7,6 +7,7 @@
 #include "KorvaneApp.h"
 #include "Messages.h"
 #include "Trgtdev.h"
+#include "UpperCase.h"
 #include "ui_Mainwndw.h"
 
 #include <QCloseEvent>
@@ -117,12 +118,19 @@ QList<QLineEdit*> TMainWindow::HexEdits() const {
           ui->IF0LenEdit,      ui->IF0DescEdit,     ui->IF1LenEdit,       ui->IF1DescEdit};
 }
 
+// Every edit of the page but the eight of "Supported Strings" shows letters in upper case; the
+// key filter turns typed ones, TUpperCase pasted ones.
 void TMainWindow::SetupFilters() {
-  for (QLineEdit* edit : HexEdits())
+  for (QLineEdit* edit : HexEdits()) {
     edit->installEventFilter(FForceHex);
+    TUpperCase::Apply(*edit);
+  }
   for (const auto* group : {&FCfgBits1, &FCfgBits2, &FSupportedStrings, &FActPorts, &FRemPorts})
-    for (QLineEdit* edit : *group)
+    for (QLineEdit* edit : *group) {
       edit->installEventFilter(FForceBin);
+      if (group != &FSupportedStrings)
+        TUpperCase::Apply(*edit);
+    }
 }
 
 // The header fields, the descriptor length and type fields and the serial number are shown in the

@@ -4,7 +4,9 @@
 #include "ExampleImages.h"
 #include "UiTestSupport.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTest>
@@ -199,7 +201,8 @@ TEST_F(FieldEditTest, PastedTextThatDoesNotConvertIsRefusedAndStoresNothing) {
       {"MaxPwrHSEdit", "G1", "'0xG1' is not a valid integer value."},
       {"FSOnlyEdit", "2", "'2' is not a valid bit value."},
       {"OCMode1Edit", "F", "'F' is not a valid bit value."},
-      {"MfgEdit", "g", "'0xg' is not a valid integer value."},
+      {"FSOnlyEdit", "g", "'0xG' is not a valid integer value."}, // turned upper case
+      {"MfgEdit", "g", "'0xg' is not a valid integer value."},    // "Supported Strings" keep it
   };
   OpenBytes(HeaderImage(0xD3, {{9, 0x11}, {17, 0x00}, {18, 0x00}, {21, 0x01}}));
   const auto before = ImageBytes(24);
@@ -209,12 +212,37 @@ TEST_F(FieldEditTest, PastedTextThatDoesNotConvertIsRefusedAndStoresNothing) {
     Paste(test.edit, test.pasted);
     EXPECT_EQ(Texts(Leave()), std::vector<QString>{test.message});
     EXPECT_EQ(ImageBytes(24), before);
-    EXPECT_EQ(E(test.edit)->text(), test.pasted);
     EXPECT_EQ(FWindow->focusWidget(), E(test.edit));
     Paste(test.edit, shown);
     EXPECT_TRUE(Leave().empty());
   }
   EXPECT_EQ(ImageBytes(24), before);
+}
+
+// Pasted letters arrive in upper case as typed ones do; the edit counts as typed into and keeps
+// its cursor, and leaving it stores the value.
+TEST_F(FieldEditTest, PastedLettersTurnUpperCase) {
+  OpenBytes(HeaderImage(0xD4, {{1, 0x34}, {2, 0x12}}));
+  Activate();
+  QLineEdit* pid = E("PIDEdit");
+  pid->setFocus();
+  pid->selectAll();
+  QGuiApplication::clipboard()->setText("beef");
+  pid->paste();
+  EXPECT_EQ(pid->text(), "BEEF");
+  EXPECT_TRUE(pid->isModified());
+  EXPECT_EQ(pid->cursorPosition(), 4);
+  QLineEdit* vid = E("VIDEdit");
+  EXPECT_TRUE(Leave("VIDEdit").empty());
+  EXPECT_EQ(ImageBytes(5), (std::vector<uint8_t>{0xD4, 0x34, 0x12, 0xEF, 0xBE}));
+  EXPECT_EQ(pid->text(), "BEEF");
+  EXPECT_FALSE(pid->isModified());
+  vid->setSelection(1, 2);
+  vid->insert("ab");
+  EXPECT_EQ(vid->text(), "1AB4");
+  EXPECT_EQ(vid->cursorPosition(), 3);
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(ImageBytes(3), (std::vector<uint8_t>{0xD4, 0xB4, 0x1A}));
 }
 
 TEST_F(FieldEditTest, SupportedStringsGoThroughTheStringTable) {
