@@ -60,6 +60,12 @@ void TByteCellDelegate::Finish(QLineEdit& editor, bool keep) {
   emit closeEditor(&editor, keep ? NoHint : RevertModelCache);
 }
 
+void TByteCellDelegate::Commit(QLineEdit& editor) {
+  if (!Complete(editor))
+    Refuse(editor);
+  Finish(editor, true);
+}
+
 bool TByteCellDelegate::eventFilter(QObject* watched, QEvent* event) {
   auto* editor = qobject_cast<QLineEdit*>(watched);
   if (editor == nullptr)
@@ -87,9 +93,7 @@ bool TByteCellDelegate::eventFilter(QObject* watched, QEvent* event) {
       return true;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
-      if (!Complete(*editor))
-        Refuse(*editor);
-      Finish(*editor, true);
+      Commit(*editor);
       FGrid.LeaveGrid(key->key() == Qt::Key_Tab);
       return true;
     case Qt::Key_Up:
@@ -114,9 +118,7 @@ bool TByteCellDelegate::eventFilter(QObject* watched, QEvent* event) {
     QWidget* now = QApplication::focusWidget();
     if (now == editor || (now != nullptr && editor->isAncestorOf(now)))
       return false;
-    if (!Complete(*editor))
-      Refuse(*editor);
-    Finish(*editor, true);
+    Commit(*editor);
     FGrid.FocusWentTo(now);
     return false;
   }

@@ -21,6 +21,9 @@ public:
   void setModelData(QWidget* editor, QAbstractItemModel* model,
                     const QModelIndex& index) const override;
 
+  // Keeps the editor's value as leaving the grid does; an incomplete one is refused (TUiError).
+  void Commit(QLineEdit& editor);
+
   static const char* const kIncompleteMessage;
 
 protected:
