@@ -7,6 +7,7 @@
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QScrollBar>
 
 #include <utility>
@@ -100,6 +101,12 @@ void TByteGrid::LeaveGrid(bool forward) {
 void TByteGrid::FocusWentTo(QWidget* now) {
   if (now == this || (now != nullptr && isAncestorOf(now)))
     return;
+  emit Left();
+}
+
+void TByteGrid::RunExit() {
+  if (auto* editor = qobject_cast<QLineEdit*>(indexWidget(currentIndex())))
+    FDelegate->Commit(*editor);
   emit Left();
 }
 

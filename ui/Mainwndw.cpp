@@ -220,6 +220,19 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+void TMainWindow::RunFocusedExit() {
+  QWidget* focused = focusWidget();
+  if (focused == nullptr)
+    return;
+  if (focused == ui->ByteList || ui->ByteList->isAncestorOf(focused)) {
+    ui->ByteList->RunExit();
+    return;
+  }
+  const auto handler = FExitHandlers.find(focused);
+  if (handler != FExitHandlers.end())
+    handler->second();
+}
+
 int TMainWindow::TagOf(const QWidget* control) {
   return control->property("Tag").toInt();
 }
@@ -284,6 +297,14 @@ void TMainWindow::FileWriteBtnClick() {
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
+  // The question box taking the focus is no exit, so an edit still in the focused control would
+  // be lost: its exit runs first, as a click on a button would make it. A refusal is shown as the
+  // exception display shows it, and the window still closes.
+  try {
+    RunFocusedExit();
+  } catch (...) {
+    TKorvaneApp::ShowCurrentException();
+  }
   if (FImage != nullptr && AskConfirm(this, QStringLiteral("Do you want to save the image?")))
     FileWriteBtnClick();
   FDevice.reset();
