@@ -60,6 +60,12 @@ void TByteCellDelegate::Finish(QLineEdit& editor, bool keep) {
   emit closeEditor(&editor, keep ? NoHint : RevertModelCache);
 }
 
+void TByteCellDelegate::Commit(QLineEdit& editor) {
+  if (!Complete(editor))
+    Refuse(editor);
+  Finish(editor, true);
+}
+
 bool TByteCellDelegate::eventFilter(QObject* watched, QEvent* event) {
   auto* editor = qobject_cast<QLineEdit*>(watched);
   if (editor == nullptr)
@@ -79,15 +85,15 @@ bool TByteCellDelegate::eventFilter(QObject* watched, QEvent* event) {
       if (!Complete(*editor))
         Refuse(*editor);
       Finish(*editor, true);
+      FGrid.edit(FGrid.currentIndex()); // the cell stays current, so its editor shows again
       return true;
     case Qt::Key_Escape:
       Finish(*editor, false);
+      FGrid.edit(FGrid.currentIndex());
       return true;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
-      if (!Complete(*editor))
-        Refuse(*editor);
-      Finish(*editor, true);
+      Commit(*editor);
       FGrid.LeaveGrid(key->key() == Qt::Key_Tab);
       return true;
     case Qt::Key_Up:
@@ -112,9 +118,7 @@ bool TByteCellDelegate::eventFilter(QObject* watched, QEvent* event) {
     QWidget* now = QApplication::focusWidget();
     if (now == editor || (now != nullptr && editor->isAncestorOf(now)))
       return false;
-    if (!Complete(*editor))
-      Refuse(*editor);
-    Finish(*editor, true);
+    Commit(*editor);
     FGrid.FocusWentTo(now);
     return false;
   }

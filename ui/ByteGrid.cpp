@@ -7,6 +7,8 @@
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QScrollBar>
 
 #include <utility>
 
@@ -102,6 +104,12 @@ void TByteGrid::FocusWentTo(QWidget* now) {
   emit Left();
 }
 
+void TByteGrid::RunExit() {
+  if (auto* editor = qobject_cast<QLineEdit*>(indexWidget(currentIndex())))
+    FDelegate->Commit(*editor);
+  emit Left();
+}
+
 void TByteGrid::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Delete && (event->modifiers() & Qt::ControlModifier)) {
     RemoveCurrentRow();
@@ -130,4 +138,12 @@ void TByteGrid::currentChanged(const QModelIndex& current, const QModelIndex& pr
   // The key column cannot be current: the value beside it is.
   if (current.isValid() && current.column() == 0)
     setCurrentCell(current.row(), 1);
+}
+
+// The two columns are wider than the space beside the vertical scroll bar, so making a value cell
+// current would scroll the addresses partly out of view; with no horizontal scroll bar they would
+// stay so. The grid never scrolls sideways: the value column is clipped on the right instead.
+void TByteGrid::updateGeometries() {
+  QTableWidget::updateGeometries();
+  horizontalScrollBar()->setRange(0, 0);
 }

@@ -29,6 +29,9 @@ public:
   void LeaveGrid(bool forward);
   // The focus has gone from the grid or its editor to `now`: a grid exit unless `now` lies inside.
   void FocusWentTo(QWidget* now);
+  // The grid's exit while it keeps the focus (the window is closing): the open editor's value is
+  // kept, or refused, and the grid is left.
+  void RunExit();
 
 signals:
   void Left(); // the focus moved to another control of the window
@@ -38,6 +41,7 @@ protected:
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+  void updateGeometries() override;
 
 private:
   TByteCellDelegate* FDelegate;

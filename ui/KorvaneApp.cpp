@@ -28,15 +28,23 @@ void TKorvaneApp::OutOfMemory(const QString& message) {
   QCoreApplication::quit();
 }
 
-bool TKorvaneApp::notify(QObject* receiver, QEvent* event) {
+void TKorvaneApp::ShowCurrentException() {
   try {
-    return QApplication::notify(receiver, event);
+    throw;
   } catch (const std::bad_alloc&) {
     OutOfMemory(QStringLiteral("Out of memory"));
   } catch (const std::exception& error) {
     ShowException(QString::fromUtf8(error.what()));
   } catch (...) {
     ShowException(QString());
+  }
+}
+
+bool TKorvaneApp::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    ShowCurrentException();
   }
   return false;
 }

@@ -17,6 +17,8 @@ public:
   // that of the full stop.
   static QString ExceptionText(const QString& message);
   static void ShowException(const QString& message);
+  // Shows the exception being handled as the display does; for a handler that must go on.
+  static void ShowCurrentException();
   // "Out of memory", then the application is asked to end.
   static void OutOfMemory(const QString& message);
 };

@@ -17,7 +17,8 @@ TLangWndw::TLangWndw(QWidget* parent)
   ui->EnLangList->setSelectionMode(QAbstractItemView::SingleSelection);
   ui->OKBtn->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton, nullptr, this));
   ui->CancelBtn->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton, nullptr, this));
-  ui->CancelBtn->setAutoDefault(false);
+  // Every button takes Enter while it has the focus (a dialog's buttons are auto-default); with the
+  // focus elsewhere Enter presses OK.
   ui->OKBtn->setDefault(true);
   connect(ui->AddBtn, &QPushButton::clicked, this, &TLangWndw::AddBtnClick);
   connect(ui->RemBtn, &QPushButton::clicked, this, &TLangWndw::RemBtnClick);

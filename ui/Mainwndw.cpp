@@ -7,6 +7,7 @@
 #include "KorvaneApp.h"
 #include "Messages.h"
 #include "Trgtdev.h"
+#include "UpperCase.h"
 #include "ui_Mainwndw.h"
 
 #include <QCloseEvent>
@@ -117,12 +118,19 @@ QList<QLineEdit*> TMainWindow::HexEdits() const {
           ui->IF0LenEdit,      ui->IF0DescEdit,     ui->IF1LenEdit,       ui->IF1DescEdit};
 }
 
+// Every edit of the page but the eight of "Supported Strings" shows letters in upper case; the
+// key filter turns typed ones, TUpperCase pasted ones.
 void TMainWindow::SetupFilters() {
-  for (QLineEdit* edit : HexEdits())
+  for (QLineEdit* edit : HexEdits()) {
     edit->installEventFilter(FForceHex);
+    TUpperCase::Apply(*edit);
+  }
   for (const auto* group : {&FCfgBits1, &FCfgBits2, &FSupportedStrings, &FActPorts, &FRemPorts})
-    for (QLineEdit* edit : *group)
+    for (QLineEdit* edit : *group) {
       edit->installEventFilter(FForceBin);
+      if (group != &FSupportedStrings)
+        TUpperCase::Apply(*edit);
+    }
 }
 
 // The header fields, the descriptor length and type fields and the serial number are shown in the
@@ -212,6 +220,19 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+void TMainWindow::RunFocusedExit() {
+  QWidget* focused = focusWidget();
+  if (focused == nullptr)
+    return;
+  if (focused == ui->ByteList || ui->ByteList->isAncestorOf(focused)) {
+    ui->ByteList->RunExit();
+    return;
+  }
+  const auto handler = FExitHandlers.find(focused);
+  if (handler != FExitHandlers.end())
+    handler->second();
+}
+
 int TMainWindow::TagOf(const QWidget* control) {
   return control->property("Tag").toInt();
 }
@@ -276,6 +297,14 @@ void TMainWindow::FileWriteBtnClick() {
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
+  // The question box taking the focus is no exit, so an edit still in the focused control would
+  // be lost: its exit runs first, as a click on a button would make it. A refusal is shown as the
+  // exception display shows it, and the window still closes.
+  try {
+    RunFocusedExit();
+  } catch (...) {
+    TKorvaneApp::ShowCurrentException();
+  }
   if (FImage != nullptr && AskConfirm(this, QStringLiteral("Do you want to save the image?")))
     FileWriteBtnClick();
   FDevice.reset();

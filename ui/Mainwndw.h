@@ -63,6 +63,8 @@ private:
   // buffer); true when the outcome was one of those and the command has nothing more to say.
   bool ReportCommonOutcome(TEepromOutcome outcome, const QString& outOfMemory);
   void SetupExitHandlers();
+  // Runs the exit of the control that holds the focus, where no focus change will.
+  void RunFocusedExit();
   void SetupFixedFont();
   void ReplaceImage(std::unique_ptr<TEEImage> image);
   void ShowNewImage();

@@ -6,6 +6,12 @@
 #include "UiError.h"
 #include "ui_Mainwndw.h"
 
+namespace {
+QString BitValueMessage(const QString& text) {
+  return QStringLiteral("'%1' is not a valid bit value").arg(text);
+}
+} // namespace
+
 void TMainWindow::UpdateWord(QLineEdit* edit, int offset) {
   if (!ImageUsable())
     return;
@@ -30,7 +36,8 @@ void TMainWindow::UpdateByte(QLineEdit* edit, int offset) {
 }
 
 // Converts the eight edits from bit 7 down to bit 0; false when none of them was typed into.
-// A value other than 0 or 1 (it can only be pasted) is refused like a conversion failure.
+// A digit other than 0 or 1 (it can only be pasted) is refused as no bit; text that is not a
+// hexadecimal digit fails the conversion like any field's.
 bool TMainWindow::ReadBits(const std::array<QLineEdit*, 8>& edits, uint8_t& value) const {
   bool modified = false;
   for (const QLineEdit* edit : edits)
@@ -41,7 +48,7 @@ bool TMainWindow::ReadBits(const std::array<QLineEdit*, 8>& edits, uint8_t& valu
   for (int bit = 7; bit >= 0; --bit) {
     const uint32_t digit = ConvertHex(edits[bit]->text());
     if (digit > 1)
-      throw TUiError(ConversionMessage(edits[bit]->text()).toStdString());
+      throw TUiError(BitValueMessage(edits[bit]->text()).toStdString());
     value = static_cast<uint8_t>(value | (digit << bit));
   }
   return true;

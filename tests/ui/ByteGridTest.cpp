@@ -6,7 +6,10 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
+
+#include <functional>
 
 namespace {
 
@@ -156,6 +159,63 @@ TEST_F(ByteGridTest, AFieldEditRewritesOnlyTheHeaderRows) {
   EXPECT_EQ(GridText(1), "EF");
   EXPECT_EQ(GridText(2), "BE");
   EXPECT_EQ(GridText(0x18), "7A");
+}
+
+// The two columns are wider than the room beside the vertical scroll bar. No step of editing may
+// scroll the addresses out of view, and the editor is open whenever a value cell is current; a
+// refused exit leaves the grid without one, and typing straight in then opens it.
+TEST_F(ByteGridTest, TheAddressesStayInViewAndTheEditorStaysOpen) {
+  OpenExample();
+  TByteGrid* grid = Grid();
+  const auto focused = [] { return QApplication::focusWidget(); };
+  const auto cell = [grid](int row, int column) {
+    return grid->visualRect(grid->model()->index(row, column)).center();
+  };
+  struct TStep {
+    const char* what;
+    std::function<void()> act;
+    bool editor; // an editor is open on the current cell afterwards
+  };
+  const TStep steps[] = {
+      {"focus", [&] { grid->setFocus(Qt::TabFocusReason); }, true},
+      {"current", [&] { grid->setCurrentCell(3, 1); }, true},
+      {"typed", [&] { QTest::keyClicks(focused(), "ab"); }, true},
+      {"Enter", [&] { QTest::keyClick(focused(), Qt::Key_Return); }, true},
+      {"typed again", [&] { QTest::keyClicks(focused(), "c"); }, true},
+      {"Escape", [&] { QTest::keyClick(focused(), Qt::Key_Escape); }, true},
+      {"value clicked",
+       [&] { QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell(5, 1)); }, true},
+      {"address clicked",
+       [&] { QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell(2, 0)); }, true},
+      {"Down", [&] { QTest::keyClick(focused(), Qt::Key_Down); }, true},
+      {"PageDown", [&] { QTest::keyClick(focused(), Qt::Key_PageDown); }, true},
+      {"refused exit",
+       [&] {
+         RetypeCell(4, "5", true);
+         EXPECT_EQ(Texts(Leave()).size(), 1U);
+       },
+       false},
+      {"typed straight in", [&] { QTest::keyClicks(grid, "7"); }, true},
+  };
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.what);
+    Activate();
+    step.act();
+    EXPECT_EQ(grid->horizontalScrollBar()->value(), 0);
+    EXPECT_EQ(grid->horizontalHeader()->offset(), 0);
+    EXPECT_EQ(grid->columnViewportPosition(0), 0);
+    EXPECT_EQ(grid->currentColumn(), 1);
+    QWidget* editor = grid->indexWidget(grid->currentIndex());
+    EXPECT_EQ(editor != nullptr, step.editor);
+    if (step.editor) {
+      EXPECT_EQ(focused(), editor);
+    }
+  }
+  EXPECT_EQ(grid->currentRow(), 4);
+  EXPECT_TRUE(qobject_cast<QLineEdit*>(focused())->displayText().startsWith("7"));
+  Activate();
+  grid->setCurrentCell(3, 1);
+  EXPECT_EQ(GridText(3), "AB"); // Enter kept it, Escape dropped the "c" typed after it
 }
 
 } // namespace

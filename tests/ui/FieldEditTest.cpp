@@ -4,7 +4,9 @@
 #include "ExampleImages.h"
 #include "UiTestSupport.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTest>
@@ -187,18 +189,60 @@ TEST_F(FieldEditTest, AnEmptyBitEditBlocksItsGroupUntilItHoldsADigit) {
   EXPECT_EQ(Byte(18), 0x40);
 }
 
+// Pasting is the one way to put anything but digits into an edit. Each refusal keeps the focus
+// on the edit until it holds a value that converts.
 TEST_F(FieldEditTest, PastedTextThatDoesNotConvertIsRefusedAndStoresNothing) {
-  OpenBytes(HeaderImage(0xD4, {{9, 0x11}, {17, 0x00}}));
-  Paste("MaxPwrHSEdit", "G1");
-  EXPECT_EQ(Texts(Leave()), std::vector<QString>{"'0xG1' is not a valid integer value."});
-  EXPECT_EQ(Byte(9), 0x11);
-  EXPECT_EQ(E("MaxPwrHSEdit")->text(), "G1");
-  EXPECT_EQ(FWindow->focusWidget(), E("MaxPwrHSEdit"));
-  Paste("MaxPwrHSEdit", "11"); // the refused edit holds the focus until it converts
-  // A bit edit holding a digit other than 0 or 1 is refused the same way.
-  Paste("FSOnlyEdit", "7");
-  EXPECT_EQ(Texts(Leave()), std::vector<QString>{"'0x7' is not a valid integer value."});
-  EXPECT_EQ(Byte(17), 0x00);
+  struct TCase {
+    const char* edit;
+    QString pasted;
+    QString message;
+  };
+  const TCase cases[] = {
+      {"MaxPwrHSEdit", "G1", "'0xG1' is not a valid integer value."},
+      {"FSOnlyEdit", "2", "'2' is not a valid bit value."},
+      {"OCMode1Edit", "F", "'F' is not a valid bit value."},
+      {"FSOnlyEdit", "g", "'0xG' is not a valid integer value."}, // turned upper case
+      {"MfgEdit", "g", "'0xg' is not a valid integer value."},    // "Supported Strings" keep it
+  };
+  OpenBytes(HeaderImage(0xD3, {{9, 0x11}, {17, 0x00}, {18, 0x00}, {21, 0x01}}));
+  const auto before = ImageBytes(24);
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.edit);
+    const QString shown = E(test.edit)->text();
+    Paste(test.edit, test.pasted);
+    EXPECT_EQ(Texts(Leave()), std::vector<QString>{test.message});
+    EXPECT_EQ(ImageBytes(24), before);
+    EXPECT_EQ(FWindow->focusWidget(), E(test.edit));
+    Paste(test.edit, shown);
+    EXPECT_TRUE(Leave().empty());
+  }
+  EXPECT_EQ(ImageBytes(24), before);
+}
+
+// Pasted letters arrive in upper case as typed ones do; the edit counts as typed into and keeps
+// its cursor, and leaving it stores the value.
+TEST_F(FieldEditTest, PastedLettersTurnUpperCase) {
+  OpenBytes(HeaderImage(0xD4, {{1, 0x34}, {2, 0x12}}));
+  Activate();
+  QLineEdit* pid = E("PIDEdit");
+  pid->setFocus();
+  pid->selectAll();
+  QGuiApplication::clipboard()->setText("beef");
+  pid->paste();
+  EXPECT_EQ(pid->text(), "BEEF");
+  EXPECT_TRUE(pid->isModified());
+  EXPECT_EQ(pid->cursorPosition(), 4);
+  QLineEdit* vid = E("VIDEdit");
+  EXPECT_TRUE(Leave("VIDEdit").empty());
+  EXPECT_EQ(ImageBytes(5), (std::vector<uint8_t>{0xD4, 0x34, 0x12, 0xEF, 0xBE}));
+  EXPECT_EQ(pid->text(), "BEEF");
+  EXPECT_FALSE(pid->isModified());
+  vid->setSelection(1, 2);
+  vid->insert("ab");
+  EXPECT_EQ(vid->text(), "1AB4");
+  EXPECT_EQ(vid->cursorPosition(), 3);
+  EXPECT_TRUE(Leave().empty());
+  EXPECT_EQ(ImageBytes(3), (std::vector<uint8_t>{0xD4, 0xB4, 0x1A}));
 }
 
 TEST_F(FieldEditTest, SupportedStringsGoThroughTheStringTable) {

@@ -5,6 +5,7 @@
 #include "Langdlg.h"
 #include "UiTestSupport.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -202,31 +203,60 @@ TEST_F(LanguageDialogTest, RemovedAndAddedAgainKeepsPlaceAndStrings) {
   EXPECT_EQ(Shown(), (QStringList{"0x0409", "0x0407"}));
 }
 
-// The user's natural path ends in the edit: Esc there cancels, Enter takes the default button.
-TEST_F(LanguageDialogTest, EscAndEnterInTheEditCloseTheDialog) {
-  OpenExample();
-  const auto before = Bytes(Image());
-  const auto press = [this](const QString& typed, Qt::Key key, bool add) {
+// Enter presses the focused button, and elsewhere (the edit, the list) the default button OK;
+// Esc always cancels. Before the key the user removed 0x0409, typed 040c without adding it and
+// selected 0x0407.
+TEST_F(LanguageDialogTest, EnterPressesTheFocusedButtonOrOKAndEscCancels) {
+  enum class TOutcome { Applied, Cancelled, Open };
+  struct TCase {
+    const char* focus;
+    Qt::Key key;
+    TOutcome outcome;
+    QStringList items; // the list afterwards, while the dialog is open
+  };
+  const QStringList left{"0x0407"};
+  const TCase cases[] = {
+      {"CancelBtn", Qt::Key_Return, TOutcome::Cancelled, {}},
+      {"CancelBtn", Qt::Key_Enter, TOutcome::Cancelled, {}},
+      {"OKBtn", Qt::Key_Return, TOutcome::Applied, {}},
+      {"AddBtn", Qt::Key_Return, TOutcome::Open, {"0x0407", "0x040c"}},
+      {"RemBtn", Qt::Key_Return, TOutcome::Open, {}},
+      {"LangIDEdit", Qt::Key_Return, TOutcome::Applied, {}},
+      {"EnLangList", Qt::Key_Return, TOutcome::Applied, {}},
+      {"CancelBtn", Qt::Key_Escape, TOutcome::Cancelled, {}},
+      {"OKBtn", Qt::Key_Escape, TOutcome::Cancelled, {}},
+      {"AddBtn", Qt::Key_Escape, TOutcome::Cancelled, {}},
+      {"LangIDEdit", Qt::Key_Escape, TOutcome::Cancelled, {}},
+      {"EnLangList", Qt::Key_Escape, TOutcome::Cancelled, {}},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(std::string(test.focus) + " " + QTest::toString(test.key));
+    OpenExample();
+    const auto before = Bytes(Image());
     bool closed = false;
     Click("LangBtn", {[&](QWidget* dialog) {
             const TDialogHand hand(dialog);
-            if (add)
-              hand.Add(typed);
-            else
-              QTest::keyClicks(hand.Edit(), typed);
-            // The user clicks back into the edit: a focused button would take Enter itself.
-            hand.Edit()->setFocus(Qt::MouseFocusReason);
-            QTest::keyClick(hand.Edit(), key);
+            // Which button takes Enter follows the focus, and focus needs the active window.
+            QApplication::setActiveWindow(dialog);
+            ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+            hand.Remove("0x0409");
+            QTest::keyClicks(hand.Edit(), "040c");
+            hand.List()->setCurrentRow(0);
+            auto* target = dialog->findChild<QWidget*>(test.focus);
+            target->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(target, test.key);
             closed = !dialog->isVisible();
-            if (!closed)
+            if (!closed) {
+              EXPECT_EQ(hand.Items(), test.items);
               hand.Press("CancelBtn");
+            }
           }});
-    return closed;
-  };
-  EXPECT_TRUE(press("040c", Qt::Key_Escape, false));
-  EXPECT_EQ(Bytes(Image()), before);
-  EXPECT_TRUE(press("040c", Qt::Key_Return, true));
-  EXPECT_EQ(Langids(), (std::vector<uint16_t>{kEnglish, kGerman, kFrench}));
+    EXPECT_EQ(closed, test.outcome != TOutcome::Open);
+    if (test.outcome == TOutcome::Applied)
+      EXPECT_EQ(Langids(), (std::vector<uint16_t>{kGerman}));
+    else
+      EXPECT_EQ(Bytes(Image()), before);
+  }
 }
 
 // The count is one byte: a longer list must be refused whole, never stored with a wrapped count

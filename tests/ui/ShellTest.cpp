@@ -1,6 +1,7 @@
 // The window as a whole: its controls and their initial states, the file commands, closing, and
 // the exception display.
 #include "Eeimage.h"
+#include "ExampleImages.h"
 #include "KorvaneApp.h"
 #include "Langdlg.h"
 #include "UiTestSupport.h"
@@ -16,6 +17,8 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+
+#include <functional>
 
 namespace {
 
@@ -268,6 +271,88 @@ TEST_F(ShellTest, ClosingAsksOnlyWithAnImageAndAlwaysCloses) {
   EXPECT_EQ(QFile(target).size(), 7);
   EXPECT_FALSE(FWindow->isVisible());
   EXPECT_EQ(FWindow->Image(), nullptr);
+}
+
+// A message box taking the focus is no exit: the control that holds the focus runs its exit
+// before the close question, so Yes saves the image with the edit in it.
+TEST_F(ShellTest, ClosingStoresTheEditOfTheFocusedControlFirst) {
+  struct TCase {
+    const char* what;
+    std::function<void()> edit;
+    std::function<void(TEEImage&)> expected; // the change to the example image
+  };
+  const TCase cases[] = {
+      {"field", [this] { Type("PIDEdit", "beef"); },
+       [](TEEImage& image) {
+         image.SetByte(3, 0xEF);
+         image.SetByte(4, 0xBE);
+       }},
+      {"grid value", [this] { TypeInCell(1, "ab"); },
+       [](TEEImage& image) { image.SetByte(1, 0xAB); }},
+      {"bit group", [this] { Type("GangPwrdEdit", E("GangPwrdEdit")->text() == "1" ? "0" : "1"); },
+       [](TEEImage& image) { image.SetByte(17, image.GetByte(17) ^ 0x04); }},
+      {"bString field", [this] { Type("MfgStrEdit", "Abc"); },
+       [](TEEImage& image) {
+         EXPECT_TRUE(image.SetStringDescriptor(kEnglish, TEEImage::kManufacturer,
+                                               Descriptor(u"Abc").data()));
+       }},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.what);
+    NewWindow();
+    OpenExample();
+    auto expected = MakeExampleD4();
+    test.expected(*expected);
+    test.edit();
+    const QString target = TempFile(QStringLiteral("closed-%1.bin").arg(test.what));
+    const auto boxes =
+        Close({TModalAnswerer::Button(QMessageBox::Yes), TModalAnswerer::File(target)});
+    ASSERT_EQ(boxes.size(), 2U);
+    EXPECT_EQ(boxes[0].text, "Do you want to save the image?");
+    EXPECT_EQ(Bytes(TEEImage(target.toStdString())), Bytes(*expected));
+    EXPECT_FALSE(FWindow->isVisible());
+  }
+}
+
+// A refused exit says why first, as the exception display or its own message does; the question
+// follows all the same, and Yes saves the image without the refused edit.
+TEST_F(ShellTest, AnExitRefusedOnClosingSpeaksBeforeTheQuestion) {
+  struct TCase {
+    const char* what;
+    std::function<void()> edit;
+    QString message;
+    QMessageBox::Icon icon;
+  };
+  const TCase cases[] = {
+      {"field", [this] { Paste("PIDEdit", "G1"); }, "'0xG1' is not a valid integer value.",
+       QMessageBox::Critical},
+      {"bit", [this] { Paste("SingleTTEdit", "2"); }, "'2' is not a valid bit value.",
+       QMessageBox::Critical},
+      {"incomplete grid value", [this] { RetypeCell(2, "7", false); },
+       "Invalid input value.  Use escape key to abandon changes.", QMessageBox::Critical},
+      {"invalid grid image", [this] { TypeInCell(0, "00"); },
+       "Configuration data entered is invalid", QMessageBox::NoIcon},
+      {"string too long", [this] { Paste("MfgStrEdit", QString(127, QLatin1Char('x'))); },
+       kStoreFailed, QMessageBox::NoIcon},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.what);
+    NewWindow();
+    OpenExample();
+    const auto before = Bytes(Image());
+    test.edit();
+    const QString target = TempFile(QStringLiteral("refused-%1.bin").arg(test.what));
+    const auto boxes =
+        Close({TModalAnswerer::Button(QMessageBox::Ok), TModalAnswerer::Button(QMessageBox::Yes),
+               TModalAnswerer::File(target)});
+    ASSERT_EQ(boxes.size(), 3U);
+    EXPECT_EQ(boxes[0].text, test.message);
+    EXPECT_EQ(boxes[0].icon, test.icon);
+    EXPECT_EQ(boxes[0].title, "Korvane Configuration Utility");
+    EXPECT_EQ(boxes[1].text, "Do you want to save the image?");
+    EXPECT_EQ(Bytes(TEEImage(target.toStdString())), before);
+    EXPECT_FALSE(FWindow->isVisible());
+  }
 }
 
 TEST(ExceptionDisplay, AppendsAFullStopAfterLettersAndDigitsOnly) {

@@ -122,6 +122,11 @@ void TWindowTest::SetUp() {
   std::string error;
   ASSERT_TRUE(FDriver.AddHub(FEeprom, error)) << error;
   FHubPath = TSimulatedHubDriver::PathOf(FEeprom);
+  NewWindow();
+}
+
+void TWindowTest::NewWindow() {
+  FWindow.reset();
   FWindow = std::make_unique<TMainWindow>(FDriver);
   FWindow->SetTerminate([this] { ++FTerminations; });
   FWindow->show();

@@ -71,6 +71,8 @@ class TWindowTest : public ::testing::Test {
 protected:
   void SetUp() override;
   void TearDown() override;
+  // A new main window in place of the current one, shown and active.
+  void NewWindow();
 
   template <class T> T* W(const char* name) const {
     T* widget = FWindow->findChild<T*>(QString::fromLatin1(name));
