@@ -3,6 +3,7 @@
 #include "ByteGrid.h"
 #include "Eeimage.h"
 #include "EepromCommands.h"
+#include "FileLock.h"
 #include "KeyFilter.h"
 #include "KorvaneApp.h"
 #include "Messages.h"
@@ -17,6 +18,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -291,9 +293,19 @@ void TMainWindow::FileWriteBtnClick() {
     return;
   if (FImage == nullptr)
     return;
-  const QString name = ExportDlg->selectedFiles().front();
-  if (!FImage->SaveToFile(QFile::encodeName(name).toStdString()))
-    ShowMessage(this, QStringLiteral("Unable to save configuration data to file"));
+  const std::string file = QFile::encodeName(ExportDlg->selectedFiles().front()).toStdString();
+  const QString failed = QStringLiteral("Unable to save configuration data to file");
+  // Another program's edit of the same file (korvane-cli holds this lock from reading to saving)
+  // must not be overwritten half-way through.
+  TFileLock lock;
+  if (lock.Acquire(file, TFileLock::kDefaultWait) == TFileLock::TResult::Busy) {
+    ShowMessage(this, failed, QStringLiteral("The file is being changed by another process."));
+    return;
+  }
+  int error = 0;
+  if (!FImage->SaveToFile(file, &error))
+    ShowMessage(this, failed,
+                error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error)));
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {

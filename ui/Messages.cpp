@@ -4,8 +4,10 @@
 
 const QString kAppTitle = QStringLiteral("Korvane Configuration Utility");
 
-void ShowMessage(QWidget* parent, const QString& text) {
+void ShowMessage(QWidget* parent, const QString& text, const QString& details) {
   QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::Ok, parent);
+  if (!details.isEmpty())
+    box.setDetailedText(details);
   box.exec();
 }
 

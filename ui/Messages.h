@@ -8,7 +8,8 @@ class QWidget;
 extern const QString kAppTitle;
 
 // A modal message box: the application title, the text, no icon, an OK button.
-void ShowMessage(QWidget* parent, const QString& text);
+// `details`, when not empty, goes into the box's detailed text (the system's reason for a failure).
+void ShowMessage(QWidget* parent, const QString& text, const QString& details = QString());
 
 // A modal question captioned "Confirm" with a question icon and the buttons Yes and No. True
 // only for Yes; closing the box by any other means counts as No.

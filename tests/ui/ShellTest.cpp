@@ -2,6 +2,7 @@
 // the exception display.
 #include "Eeimage.h"
 #include "ExampleImages.h"
+#include "FileLock.h"
 #include "KorvaneApp.h"
 #include "Langdlg.h"
 #include "UiTestSupport.h"
@@ -18,7 +19,10 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -253,6 +257,34 @@ TEST_F(ShellTest, AFailedSaveIsReported) {
   const auto boxes = Click("FileWriteBtn", {TModalAnswerer::File(TempFile("no/such/folder/x"))});
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].text, "Unable to save configuration data to file");
+  EXPECT_EQ(boxes[1].details, "No such file or directory"); // the system's reason, set apart
+}
+
+// The tool holds the file's lock from reading an image to saving it; the window's save waits for
+// it, so it neither overwrites the file half-way through such an edit nor is overwritten by it.
+TEST_F(ShellTest, SavingWaitsForAnotherProcessChangingTheFile) {
+  OpenBytes(HeaderImage(0xD0, {}));
+  const QString target = TempFile("shared.bin");
+  QFile file(target);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("old");
+  file.close();
+  std::atomic<bool> keptDuringTheHold{false};
+  TFileLock other;
+  ASSERT_EQ(other.Acquire(QFile::encodeName(target).toStdString(), std::chrono::milliseconds(0)),
+            TFileLock::TResult::Locked);
+  std::thread holder([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    QFile held(target);
+    keptDuringTheHold = held.open(QIODevice::ReadOnly) && held.readAll() == "old";
+    other.Release();
+  });
+  const auto boxes = Click("FileWriteBtn", {TModalAnswerer::File(target)});
+  holder.join();
+  EXPECT_EQ(boxes.size(), 1u); // the dialog only: the save succeeded once the lock was free
+  EXPECT_TRUE(keptDuringTheHold);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll().size(), 7);
 }
 
 TEST_F(ShellTest, ClosingAsksOnlyWithAnImageAndAlwaysCloses) {

@@ -68,6 +68,7 @@ void TModalAnswerer::Poll() {
   if (auto* box = qobject_cast<QMessageBox*>(modal)) {
     seen.kind = QStringLiteral("message");
     seen.text = box->text();
+    seen.details = box->detailedText();
     seen.icon = box->icon();
   } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
     seen.kind = dialog->acceptMode() == QFileDialog::AcceptOpen ? QStringLiteral("open")

@@ -30,6 +30,7 @@ struct TSeenBox {
   QString kind; // "message", "open", "save", "other"
   QString title;
   QString text;
+  QString details; // a message box's detailed text
   QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
 
