@@ -12,7 +12,4 @@ public:
   // `args` without the program name. `context` brings the streams (and, in tests, a driver);
   // the global options found in `args` are stored into it.
   static int Run(const std::vector<std::string>& args, TCliContext& context);
-  static std::string Usage();
-  // Help of one command; empty for an unknown command.
-  static std::string CommandHelp(const std::string& command);
 };

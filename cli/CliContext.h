@@ -17,6 +17,7 @@ struct TCliContext {
 
   std::ostream& out;
   std::ostream& err;
+  std::istream* in = nullptr; // standard input, for `import -`
   bool json = false;
   std::vector<std::string> simulate; // --simulate FILE, in order
   std::vector<std::string> vidpid;   // --vidpid VID:PID, in order

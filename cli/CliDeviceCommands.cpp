@@ -103,9 +103,8 @@ std::string FormatUsbId(uint16_t vid, uint16_t pid) {
 
 } // namespace
 
-int TCliDeviceCommands::List(TCliContext& context, const std::vector<std::string>& args) {
-  const TCliArgs parsed = TCliArgs::Parse(args, {});
-  parsed.ExpectPositionals(0, 0, "list");
+int TCliDeviceCommands::List(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(0, 0);
   TCliHubSession session(context);
   auto* usb = dynamic_cast<TUsbHubDriver*>(&session.Driver());
   std::vector<TUsbListEntry> entries;
@@ -135,24 +134,19 @@ int TCliDeviceCommands::List(TCliContext& context, const std::vector<std::string
     }
   }
   bool denied = false;
-  if (context.json) {
-    context.out << "[";
-  }
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const TUsbListEntry& entry = entries[i];
+  TJson list = TJson::array();
+  for (const TUsbListEntry& entry : entries) {
     denied = denied || entry.OpenError == THubError::AccessDenied;
     const std::string id = usb != nullptr ? TUsbBinding::FormatId(entry.Id) : "-";
+    const bool accessible = entry.OpenError == THubError::None;
     if (context.json) {
-      context.out << (i ? ",\n " : "") << "{\"path\": " << TCliJson::Quote(entry.Path)
-                  << ", \"vidpid\": " << (usb != nullptr ? TCliJson::Quote(id) : "null")
-                  << ", \"hub\": " << (entry.Hub ? "true" : "false")
-                  << ", \"bound\": " << (entry.Bound ? "true" : "false")
-                  << ", \"accessible\": " << (entry.OpenError == THubError::None ? "true" : "false")
-                  << ", \"problem\": "
-                  << (entry.OpenError == THubError::None
-                          ? std::string("null")
-                          : TCliJson::Quote(TUsbListing::ErrorText(entry.OpenError)))
-                  << "}";
+      list.push_back({{"path", entry.Path},
+                      {"vidpid", usb != nullptr ? TJson(id) : TJson(nullptr)},
+                      {"hub", entry.Hub},
+                      {"bound", entry.Bound},
+                      {"accessible", accessible},
+                      {"problem", accessible ? TJson(nullptr)
+                                             : TJson(TUsbListing::ErrorText(entry.OpenError))}});
     } else {
       std::string line = entry.Path;
       line.resize(std::max<size_t>(line.size() + 1, 16), ' ');
@@ -166,7 +160,7 @@ int TCliDeviceCommands::List(TCliContext& context, const std::vector<std::string
     }
   }
   if (context.json) {
-    context.out << "]\n";
+    context.out << TCliJson::Dump(list) << "\n";
   } else if (entries.empty()) {
     context.out << "no hubs present\n";
   }
@@ -176,9 +170,8 @@ int TCliDeviceCommands::List(TCliContext& context, const std::vector<std::string
   return cliexit::kOk;
 }
 
-int TCliDeviceCommands::UdevRule(TCliContext& context, const std::vector<std::string>& args) {
-  const TCliArgs parsed = TCliArgs::Parse(args, {});
-  parsed.ExpectPositionals(0, 0, "udev-rule");
+int TCliDeviceCommands::UdevRule(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(0, 0);
   TUsbBinding bound;
   TCliDrivers::LoadBindings(context, bound, true);
   if (bound.Ids().empty()) {
@@ -191,12 +184,10 @@ int TCliDeviceCommands::UdevRule(TCliContext& context, const std::vector<std::st
   return cliexit::kOk;
 }
 
-int TCliDeviceCommands::Read(TCliContext& context, const std::vector<std::string>& args) {
-  static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}, {"--device", true}, {"--raw", false}};
-  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
-  parsed.ExpectPositionals(0, 0, "read -o FILE [--device PATH] [--raw]");
+int TCliDeviceCommands::Read(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(0, 0);
   if (!parsed.Has("-o")) {
-    throw TCliError(cliexit::kUsage, "usage: korvane-cli read -o FILE [--device PATH] [--raw]");
+    parsed.UsageError();
   }
   const std::string out = parsed.Value("-o");
   const bool raw = parsed.Has("--raw");
@@ -223,12 +214,8 @@ int TCliDeviceCommands::Read(TCliContext& context, const std::vector<std::string
   });
 }
 
-int TCliDeviceCommands::Write(TCliContext& context, const std::vector<std::string>& args) {
-  static constexpr TCliOptionSpec kSpecs[] = {
-      {"--device", true}, {"--all", false}, {"--backup-dir", true}, {"--no-verify", false}};
-  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
-  parsed.ExpectPositionals(1, 1,
-                           "write IMAGE [--device PATH | --all] [--backup-dir DIR] [--no-verify]");
+int TCliDeviceCommands::Write(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(1, 1);
   const std::unique_ptr<TEEImage> image = TCliImageSupport::LoadValid(parsed.Positionals()[0]);
   const std::string folder = CheckedBackupFolder(parsed);
   const bool verify = !parsed.Has("--no-verify");
@@ -278,11 +265,8 @@ int TCliDeviceCommands::Write(TCliContext& context, const std::vector<std::strin
   });
 }
 
-int TCliDeviceCommands::Erase(TCliContext& context, const std::vector<std::string>& args) {
-  static constexpr TCliOptionSpec kSpecs[] = {
-      {"--device", true}, {"--all", false}, {"--backup-dir", true}, {"--yes", false}};
-  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
-  parsed.ExpectPositionals(0, 0, "erase [--device PATH | --all] --yes [--backup-dir DIR]");
+int TCliDeviceCommands::Erase(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(0, 0);
   if (!parsed.Has("--yes")) {
     throw TCliError(cliexit::kUsage, "erase overwrites the hub's image: confirm with --yes");
   }
@@ -315,10 +299,8 @@ int TCliDeviceCommands::Erase(TCliContext& context, const std::vector<std::strin
   });
 }
 
-int TCliDeviceCommands::Verify(TCliContext& context, const std::vector<std::string>& args) {
-  static constexpr TCliOptionSpec kSpecs[] = {{"--device", true}, {"--all", false}};
-  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
-  parsed.ExpectPositionals(1, 1, "verify IMAGE [--device PATH | --all]");
+int TCliDeviceCommands::Verify(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(1, 1);
   const std::unique_ptr<TEEImage> image = TCliImageSupport::LoadValid(parsed.Positionals()[0]);
   TCliHubSession session(context);
   const std::vector<std::string> paths = session.Select(parsed, true);

@@ -3,16 +3,17 @@
 #include <string>
 #include <vector>
 
+class TCliArgs;
 struct TCliContext;
 
 // The commands that talk to hubs: list, udev-rule, read, write, erase, verify. Each returns its
 // exit code or throws TCliError.
 class TCliDeviceCommands {
 public:
-  static int List(TCliContext& context, const std::vector<std::string>& args);
-  static int UdevRule(TCliContext& context, const std::vector<std::string>& args);
-  static int Read(TCliContext& context, const std::vector<std::string>& args);
-  static int Write(TCliContext& context, const std::vector<std::string>& args);
-  static int Erase(TCliContext& context, const std::vector<std::string>& args);
-  static int Verify(TCliContext& context, const std::vector<std::string>& args);
+  static int List(TCliContext& context, const TCliArgs& parsed);
+  static int UdevRule(TCliContext& context, const TCliArgs& parsed);
+  static int Read(TCliContext& context, const TCliArgs& parsed);
+  static int Write(TCliContext& context, const TCliArgs& parsed);
+  static int Erase(TCliContext& context, const TCliArgs& parsed);
+  static int Verify(TCliContext& context, const TCliArgs& parsed);
 };

@@ -34,8 +34,13 @@ std::unique_ptr<THubDriver> TCliDrivers::Make(const TCliContext& context, TUsbBi
   auto driver = std::make_unique<TSimulatedHubDriver>();
   for (const std::string& file : context.simulate) {
     std::string error;
-    if (!driver->AddHub(file, error)) {
-      throw TCliError(cliexit::kData, "--simulate " + file + ": " + error);
+    TSimulatedHubDriver::TAddProblem problem{};
+    if (!driver->AddHub(file, error, &problem)) {
+      using TProblem = TSimulatedHubDriver::TAddProblem;
+      const int code = problem == TProblem::Unreadable     ? cliexit::kNoInput
+                       : problem == TProblem::CannotCreate ? cliexit::kCantCreate
+                                                           : cliexit::kData;
+      throw TCliError(code, "--simulate " + file + ": " + error);
     }
   }
   return driver;

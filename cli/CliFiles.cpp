@@ -28,7 +28,83 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
   return ::fsync(fd) == 0;
 }
 
+// Opens `path` for reading without blocking and checks it is a regular file; its descriptor.
+int OpenRegular(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    throw TCliError(cliexit::kNoInput,
+                    errno == ENOENT ? path + ": no such file"
+                                    : path + ": cannot be read: " + TCliFiles::Reason(errno));
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const bool folder = S_ISDIR(info.st_mode);
+    ::close(fd);
+    throw TCliError(cliexit::kNoInput,
+                    path + ": not a regular file" + (folder ? " (a folder)" : ""));
+  }
+  return fd;
+}
+
 } // namespace
+
+void TCliFiles::RequireRegularFile(const std::string& path) {
+  ::close(OpenRegular(path));
+}
+
+std::string TCliFiles::ReadInput(const std::string& path, size_t limit, std::istream* in) {
+  const auto tooLarge = [&] {
+    return TCliError(cliexit::kData, (path == "-" ? std::string("standard input") : path) +
+                                         ": larger than any export (" +
+                                         std::to_string(limit / 1024) + " KiB)");
+  };
+  std::string text;
+  if (path == "-") {
+    if (in == nullptr) {
+      throw TCliError(cliexit::kNoInput, "standard input cannot be read");
+    }
+    text.resize(limit + 1);
+    in->read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in->gcount()));
+    if (in->bad()) {
+      throw TCliError(cliexit::kNoInput, "standard input cannot be read");
+    }
+    if (text.size() > limit) {
+      throw tooLarge();
+    }
+    return text;
+  }
+  const int fd = OpenRegular(path);
+  struct stat info {};
+  ::fstat(fd, &info);
+  if (static_cast<uint64_t>(info.st_size) > limit) {
+    ::close(fd);
+    throw tooLarge();
+  }
+  text.resize(limit + 1);
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw TCliError(cliexit::kNoInput, path + ": cannot be read: " + Reason(error));
+    }
+    if (n == 0) {
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (done > limit) {
+    throw tooLarge(); // it grew while being read
+  }
+  text.resize(done);
+  return text;
+}
 
 void TCliFiles::Write(const std::string& path, const std::vector<uint8_t>& bytes) {
   int error = 0;

@@ -2,12 +2,21 @@
 
 #include <cstdint>
 #include <ctime>
+#include <istream>
 #include <string>
 #include <vector>
 
-// Files the tool writes besides images: raw EEPROM contents, exports and backups.
+// Files the tool reads and writes besides images: exported text, raw EEPROM contents, backups.
 class TCliFiles {
 public:
+  // TCliError 66 unless `path` names a regular file that can be opened for reading: missing,
+  // unreadable, a folder, a pipe, a device or a socket are refused at once, without waiting for a
+  // writer at the other end of a pipe.
+  static void RequireRegularFile(const std::string& path);
+  // The whole of a text input: standard input (`in`) for "-", else a regular file as above.
+  // TCliError 65 when it is larger than `limit` (checked before it is read, for a file).
+  static std::string ReadInput(const std::string& path, size_t limit, std::istream* in);
+
   // Writes as image files are saved (TImageFile::Write): a failed write leaves what was there,
   // a symbolic link is followed and the replaced file keeps its permissions. TCliError 73 with
   // the system's reason on failure.

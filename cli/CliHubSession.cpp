@@ -157,16 +157,13 @@ int TCliHubSession::Run(const std::vector<std::string>& paths,
   }
 
   int code = cliexit::kOk;
-  if (FContext.json) {
-    FContext.out << "[";
-  }
-  for (size_t i = 0; i < results.size(); ++i) {
-    const THubResult& result = results[i];
+  TJson list = TJson::array();
+  for (const THubResult& result : results) {
     if (FContext.json) {
-      FContext.out << (i ? ",\n " : "") << "{\"path\": " << TCliJson::Quote(result.path)
-                   << ", \"ok\": " << (result.code == 0 ? "true" : "false")
-                   << ", \"code\": " << result.code
-                   << ", \"message\": " << TCliJson::Quote(result.message) << "}";
+      list.push_back({{"path", result.path},
+                      {"ok", result.code == 0},
+                      {"code", result.code},
+                      {"message", result.message}});
     } else if (result.code == cliexit::kOk) {
       FContext.out << result.path << ": " << result.message << "\n";
     } else {
@@ -179,7 +176,7 @@ int TCliHubSession::Run(const std::vector<std::string>& paths,
     }
   }
   if (FContext.json) {
-    FContext.out << "]\n";
+    FContext.out << TCliJson::Dump(list) << "\n";
   }
   return code;
 }

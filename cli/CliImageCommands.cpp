@@ -5,6 +5,7 @@
 #include "CliError.h"
 #include "CliImageSupport.h"
 #include "CliJson.h"
+#include "CliSuggest.h"
 #include "Eeimage.h"
 #include "HeaderMap.h"
 
@@ -76,62 +77,49 @@ void PrintInfoText(TCliContext& context, const std::string& path, const TEEImage
 }
 
 void PrintInfoJson(TCliContext& context, const std::string& path, const TEEImage& image) {
-  std::ostream& out = context.out;
   const auto kind = TCliImageSupport::KindOf(image);
-  out << "{\n  \"file\": " << TCliJson::Quote(path) << ",\n";
-  out << "  \"kind\": "
-      << (image.GetLength() > 0 ? TCliJson::Quote(TCliImageSupport::SignatureText(image.GetByte(0)))
-                                : "null")
-      << ",\n";
-  out << "  \"length\": " << image.GetLength() << ",\n";
-  out << "  \"valid\": " << (image.IsValid() ? "true" : "false");
+  TJson info;
+  info["file"] = path;
+  info["kind"] = image.GetLength() > 0 ? TJson(TCliImageSupport::SignatureText(image.GetByte(0)))
+                                       : TJson(nullptr);
+  info["length"] = image.GetLength();
+  info["valid"] = image.IsValid();
   if (kind) {
-    out << ",\n  \"fields\": {";
-    const char* separator = "\n";
+    TJson fields = TJson::object();
     for (const THeaderField& field : HeaderFields()) {
-      if (!HasField(field, *kind)) {
-        continue;
+      if (HasField(field, *kind)) {
+        fields[std::string(field.id)] = {
+            {"caption", field.caption[static_cast<int>(*kind)]},
+            {"value", FormatHeaderField(field, ReadHeaderField(image, field, *kind))}};
       }
-      out << separator << "    " << TCliJson::Quote(field.id)
-          << ": {\"caption\": " << TCliJson::Quote(field.caption[static_cast<int>(*kind)])
-          << ", \"value\": "
-          << TCliJson::Quote(FormatHeaderField(field, ReadHeaderField(image, field, *kind))) << "}";
-      separator = ",\n";
     }
-    out << "\n  }";
+    info["fields"] = fields;
   }
   if (kind && TCliImageSupport::HasStringArea(image) && image.IsValid()) {
     const std::vector<uint16_t> langids = TCliImageSupport::Languages(image);
-    out << ",\n  \"languages\": [";
-    for (size_t i = 0; i < langids.size(); ++i) {
-      out << (i ? ", " : "") << TCliJson::Quote(TCliImageSupport::FormatLangId(langids[i]));
-    }
-    out << "],\n  \"strings\": {";
-    const char* separator = "\n";
+    TJson languages = TJson::array();
+    TJson strings = TJson::object();
     for (const uint16_t langid : langids) {
-      out << separator << "    " << TCliJson::Quote(TCliImageSupport::FormatLangId(langid))
-          << ": {";
-      const char* inner = "";
+      languages.push_back(TCliImageSupport::FormatLangId(langid));
+      TJson texts = TJson::object();
       for (const TCliStringKind& stringKind : TCliImageSupport::StringKinds()) {
         const auto text = TCliImageSupport::ReadString(image, langid, stringKind.bit);
         if (text) {
-          out << inner << TCliJson::Quote(stringKind.name) << ": " << TCliJson::Quote(*text);
-          inner = ", ";
+          texts[std::string(stringKind.name)] = *text;
         }
       }
-      out << "}";
-      separator = ",\n";
+      strings[TCliImageSupport::FormatLangId(langid)] = texts;
     }
-    out << (langids.empty() ? "}" : "\n  }");
+    info["languages"] = languages;
+    info["strings"] = strings;
   }
-  out << "\n}\n";
+  context.out << TCliJson::Dump(info) << "\n";
 }
 
 } // namespace
 
-int TCliImageCommands::Info(TCliContext& context, const std::vector<std::string>& args) {
-  const TCliArgs parsed = TCliArgs::Parse(args, {});
-  parsed.ExpectPositionals(1, 1, "info IMAGE");
+int TCliImageCommands::Info(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(1, 1);
   const std::string& path = parsed.Positionals()[0];
   const std::unique_ptr<TEEImage> image = TCliImageSupport::Load(path);
   if (context.json) {
@@ -146,36 +134,31 @@ int TCliImageCommands::Info(TCliContext& context, const std::vector<std::string>
   return cliexit::kOk;
 }
 
-int TCliImageCommands::Fields(TCliContext& context, const std::vector<std::string>& args) {
-  const TCliArgs parsed = TCliArgs::Parse(args, {});
-  parsed.ExpectPositionals(0, 0, "fields");
+int TCliImageCommands::Fields(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(0, 0);
   std::ostream& out = context.out;
   if (context.json) {
-    out << "[";
-    const char* separator = "\n";
+    TJson list = TJson::array();
     for (const THeaderField& field : HeaderFields()) {
       if (!field.editable) {
         continue;
       }
-      out << separator << "  {\"id\": " << TCliJson::Quote(field.id)
-          << ", \"width\": " << static_cast<int>(field.width) << ", \"kinds\": {";
-      const char* inner = "";
+      TJson kinds = TJson::object();
       for (size_t k = 0; k < kKinds.size(); ++k) {
         if (!SetAccepts(field, kKinds[k])) {
           continue;
         }
         const int index = static_cast<int>(kKinds[k]);
-        out << inner << "\"" << kKindNames[k] << "\": {\"offset\": " << field.place[index].offset;
+        TJson place = {{"offset", field.place[index].offset}};
         if (field.encoding == TFieldEncoding::Bit || field.encoding == TFieldEncoding::Nibble) {
-          out << ", \"shift\": " << static_cast<int>(field.place[index].shift);
+          place["shift"] = field.place[index].shift;
         }
-        out << ", \"caption\": " << TCliJson::Quote(field.caption[index]) << "}";
-        inner = ", ";
+        place["caption"] = field.caption[index];
+        kinds[kKindNames[k]] = place;
       }
-      out << "}}";
-      separator = ",\n";
+      list.push_back({{"id", field.id}, {"width", field.width}, {"kinds", kinds}});
     }
-    out << "\n]\n";
+    out << TCliJson::Dump(list) << "\n";
     return cliexit::kOk;
   }
   out << std::left << std::setw(24) << "id" << std::setw(7) << "width";
@@ -205,10 +188,8 @@ int TCliImageCommands::Fields(TCliContext& context, const std::vector<std::strin
   return cliexit::kOk;
 }
 
-int TCliImageCommands::Set(TCliContext& context, const std::vector<std::string>& args) {
-  static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}};
-  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
-  parsed.ExpectPositionals(2, SIZE_MAX, "set IMAGE ID=VALUE... [-o OUT]");
+int TCliImageCommands::Set(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(2, SIZE_MAX);
   const std::string& path = parsed.Positionals()[0];
 
   // Names and values are checked before the file is touched; what depends on the kind after.
@@ -224,10 +205,19 @@ int TCliImageCommands::Set(TCliContext& context, const std::vector<std::string>&
     if (eq == std::string::npos) {
       throw TCliError(cliexit::kUsage, "expected ID=VALUE, got \"" + item + "\"");
     }
-    const std::string id = item.substr(0, eq);
+    const std::string id = TCliSuggest::Lower(item.substr(0, eq));
     const THeaderField* field = FindHeaderField(id);
     if (field == nullptr) {
-      throw TCliError(cliexit::kUsage, "unknown field \"" + id + "\" (see korvane-cli fields)");
+      std::vector<std::string_view> ids;
+      for (const THeaderField& known : HeaderFields()) {
+        if (known.editable) {
+          ids.push_back(known.id);
+        }
+      }
+      const std::string typed = item.substr(0, eq);
+      const std::string near = TCliSuggest::DidYouMean(typed, ids);
+      throw TCliError(cliexit::kUsage, "unknown field `" + typed + "`" +
+                                           (near.empty() ? " (see korvane-cli fields)" : near));
     }
     if (!field->editable) {
       throw TCliError(cliexit::kUsage, "field \"" + id + "\" is never editable");

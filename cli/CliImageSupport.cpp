@@ -3,13 +3,14 @@
 #include "CliContext.h"
 #include "CliError.h"
 #include "CliFiles.h"
+#include "CliSuggest.h"
 #include "CliText.h"
 #include "Eeimage.h"
 #include "FileLock.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 
 namespace {
 
@@ -17,23 +18,8 @@ constexpr int kMaxStringUnits = 126; // bLength is one byte: 2 + 2 * 126 = 254
 
 } // namespace
 
-void TCliImageSupport::RequireReadable(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    throw TCliError(cliexit::kNoInput, path + ": no such file");
-  }
-  if (std::filesystem::is_directory(path, ec)) {
-    throw TCliError(cliexit::kNoInput, path + ": is a folder, not a file");
-  }
-  std::ifstream probe(path, std::ios::binary);
-  char first = 0;
-  if (!probe.is_open() || (!probe.read(&first, 1) && !probe.eof())) {
-    throw TCliError(cliexit::kNoInput, path + ": cannot be read");
-  }
-}
-
 std::unique_ptr<TEEImage> TCliImageSupport::Load(const std::string& path) {
-  RequireReadable(path);
+  TCliFiles::RequireRegularFile(path);
   return std::make_unique<TEEImage>(path);
 }
 
@@ -65,6 +51,10 @@ std::unique_ptr<TFileLock> TCliImageSupport::LockForEdit(const TCliContext& cont
     break;
   }
   return lock;
+}
+
+std::string TCliImageSupport::RefusalText(const TEEImage&) {
+  return "no room: the change does not fit in the 512-byte image";
 }
 
 void TCliImageSupport::CheckStillValid(const TEEImage& image, const std::string& what) {
@@ -105,8 +95,9 @@ const std::vector<TCliStringKind>& TCliImageSupport::StringKinds() {
 }
 
 std::optional<uint8_t> TCliImageSupport::ParseStringKind(std::string_view name) {
+  const std::string lower = TCliSuggest::Lower(name);
   for (const TCliStringKind& kind : StringKinds()) {
-    if (kind.name == name) {
+    if (kind.name == lower) {
       return kind.bit;
     }
   }
@@ -160,10 +151,36 @@ std::vector<uint16_t> TCliImageSupport::Languages(const TEEImage& image) {
   return langids;
 }
 
+namespace {
+
+// Where the descriptor of (langid, kind) begins in a 0xD4 image; nothing when it has none.
+std::optional<uint32_t> DescriptorOffset(const TEEImage& image, uint16_t langid, uint8_t kind) {
+  const uint32_t languages = image.GetLanguageCount();
+  const uint8_t mask = image.GetSupportedStrings();
+  if ((mask & kind) == 0) {
+    return std::nullopt;
+  }
+  const uint32_t row =
+      static_cast<uint32_t>(std::popcount(static_cast<uint8_t>(mask & (kind - 1))));
+  const auto read16 = [&image](uint32_t at) {
+    return static_cast<uint32_t>(image.GetByte(static_cast<int32_t>(at)) |
+                                 (image.GetByte(static_cast<int32_t>(at + 1)) << 8));
+  };
+  for (uint32_t j = 0; j < languages; ++j) {
+    if (read16(24 + 2 * j) == langid) {
+      return read16(24 + 2 * languages + 2 * (row * languages + j));
+    }
+  }
+  return std::nullopt;
+}
+
+} // namespace
+
 std::optional<std::string> TCliImageSupport::ReadString(const TEEImage& image, uint16_t langid,
                                                         uint8_t kind) {
   const uint8_t length = image.GetStringLength(langid, kind);
-  if (length == 0) {
+  const auto offset = DescriptorOffset(image, langid, kind);
+  if (length == 0 || !offset) {
     return std::nullopt;
   }
   std::vector<uint8_t> descriptor(length, 0);
@@ -171,6 +188,10 @@ std::optional<std::string> TCliImageSupport::ReadString(const TEEImage& image, u
   if (!image.GetStringDescriptor(langid, kind, descriptor.data())) {
     return std::nullopt;
   }
+  // Only the image's own bytes: in an image whose descriptors overlap, the last one may reach
+  // past the image's length, into bytes that are not saved with it.
+  const uint32_t end = std::min<uint32_t>(*offset + length, image.GetLength());
+  descriptor.resize(end > *offset ? end - *offset : 0);
   std::u16string units;
   for (size_t i = 2; i + 1 < descriptor.size(); i += 2) {
     units += static_cast<char16_t>(descriptor[i] | (descriptor[i + 1] << 8));
@@ -178,14 +199,15 @@ std::optional<std::string> TCliImageSupport::ReadString(const TEEImage& image, u
   return TCliText::Utf16ToUtf8(units);
 }
 
-void TCliImageSupport::StoreString(TEEImage& image, uint16_t langid, uint8_t kind,
-                                   std::string_view utf8) {
+TCliImageSupport::TStored TCliImageSupport::StoreString(TEEImage& image, uint16_t langid,
+                                                        uint8_t kind, std::string_view utf8) {
   if (image.GetStringLength(langid, kind) == 0) {
     throw TCliError(cliexit::kData, "the image has no " + std::string(StringKindName(kind)) +
                                         " string for language " + FormatLangId(langid));
   }
   std::u16string units;
-  if (!TCliText::Utf8ToStored(utf8, units)) {
+  TStored stored;
+  if (!TCliText::Utf8ToStored(utf8, units, &stored.lacking)) {
     throw TCliError(cliexit::kData, "the text is not valid UTF-8");
   }
   if (units.empty()) {
@@ -202,7 +224,18 @@ void TCliImageSupport::StoreString(TEEImage& image, uint16_t langid, uint8_t kin
     descriptor.push_back(static_cast<uint8_t>(unit >> 8));
   }
   if (!image.SetStringDescriptor(langid, kind, descriptor.data())) {
-    throw TCliError(cliexit::kData, "no room: the string does not fit in the 512-byte image");
+    throw TCliError(cliexit::kData, "the string cannot be stored: " + RefusalText(image));
+  }
+  stored.text = TCliText::Utf16ToUtf8(units);
+  return stored;
+}
+
+void TCliImageSupport::ReportStored(const TCliContext& context, const TStored& stored) {
+  context.out << stored.text << "\n";
+  if (stored.lacking > 0) {
+    context.err << "korvane-cli: " << stored.lacking
+                << (stored.lacking == 1 ? " character is" : " characters are")
+                << " not in the 8-bit character set and became '?'\n";
   }
 }
 

@@ -23,13 +23,13 @@ struct TCliStringKind {
 // kinds and LANGIDs, and string text in both directions. The image work itself is TEEImage's.
 class TCliImageSupport {
 public:
-  // TCliError 66 unless `path` names a file that can be read (not missing, not a folder).
-  static void RequireReadable(const std::string& path);
   // The file as an image; TCliError 66 when it is missing or unreadable (checked first, since a
   // load reports that as an invalid image). The image may be invalid.
   static std::unique_ptr<TEEImage> Load(const std::string& path);
   // As Load, and TCliError 65 unless the image is valid.
   static std::unique_ptr<TEEImage> LoadValid(const std::string& path);
+  // Why the image refused its last string change, for a message ("its descriptors overlap...").
+  static std::string RefusalText(const TEEImage& image);
   // Saves (the image layer writes through a temporary file); TCliError 73 with the system's
   // reason on failure.
   static void Save(TEEImage& image, const std::string& path);
@@ -59,9 +59,19 @@ public:
   // The descriptor's text decoded from UTF-16 to UTF-8; nothing when there is no descriptor.
   static std::optional<std::string> ReadString(const TEEImage& image, uint16_t langid,
                                                uint8_t kind);
+  // What a string became when it was stored: its text (UTF-8) and how many of the characters
+  // given the 8-bit set lacked, each stored as '?'.
+  struct TStored {
+    std::string text;
+    size_t lacking = 0;
+  };
   // Stores UTF-8 text, converted to the window's 8-bit set ('?' for what it lacks), as the
-  // descriptor. TCliError 65 for an empty text, a text of more than 126 characters, or no room.
-  static void StoreString(TEEImage& image, uint16_t langid, uint8_t kind, std::string_view utf8);
+  // descriptor. TCliError 65 for an empty text, a text of more than 126 characters, or a change
+  // the image refuses (with its reason).
+  static TStored StoreString(TEEImage& image, uint16_t langid, uint8_t kind, std::string_view utf8);
+  // Says what was stored: the text on standard output, and on standard error how many
+  // characters became '?'.
+  static void ReportStored(const TCliContext& context, const TStored& stored);
 
   // Where the field lies in that kind: "8", "17.7" (bit 7 of byte 17), "7.hi" (high nibble).
   static std::string FieldOffsetText(const THeaderField& field, THeaderKind kind);

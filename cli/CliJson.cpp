@@ -1,322 +1,115 @@
 #include "CliJson.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <set>
+#include <vector>
 
 namespace {
 
-// Recursive descent over the text; nesting is bounded so a hostile file cannot exhaust the stack.
-class TJsonReader {
-public:
-  explicit TJsonReader(std::string_view text) : FText(text) {}
-
-  bool Document(TJsonValue& value, std::string& error) {
-    if (!Value(value, 0)) {
-      error = FError + " at offset " + std::to_string(FPos);
-      return false;
-    }
-    SkipSpace();
-    if (FPos != FText.size()) {
-      error = "unexpected text after the document at offset " + std::to_string(FPos);
-      return false;
-    }
-    return true;
-  }
-
-private:
-  static constexpr int kMaxDepth = 64;
-  std::string_view FText;
-  size_t FPos = 0;
-  std::string FError;
-
-  bool Fail(const char* message) {
-    FError = message;
-    return false;
-  }
-
-  void SkipSpace() {
-    while (FPos < FText.size() && (FText[FPos] == ' ' || FText[FPos] == '\t' ||
-                                   FText[FPos] == '\n' || FText[FPos] == '\r')) {
-      ++FPos;
-    }
-  }
-
-  bool Literal(std::string_view word) {
-    if (FText.substr(FPos, word.size()) != word) {
-      return Fail("unknown literal");
-    }
-    FPos += word.size();
-    return true;
-  }
-
-  bool Value(TJsonValue& value, int depth) {
-    if (depth > kMaxDepth) {
-      return Fail("nesting too deep");
-    }
-    SkipSpace();
-    if (FPos >= FText.size()) {
-      return Fail("unexpected end");
-    }
-    const char c = FText[FPos];
-    if (c == '{') {
-      return Object(value, depth);
-    }
-    if (c == '[') {
-      return Array(value, depth);
-    }
-    if (c == '"') {
-      value.type = TJsonValue::TType::String;
-      return String(value.text);
-    }
-    if (c == 't' || c == 'f') {
-      value.type = TJsonValue::TType::Bool;
-      value.boolean = c == 't';
-      return Literal(c == 't' ? "true" : "false");
-    }
-    if (c == 'n') {
-      value.type = TJsonValue::TType::Null;
-      return Literal("null");
-    }
-    return Number(value);
-  }
-
-  bool Number(TJsonValue& value) {
-    const size_t start = FPos;
-    while (FPos < FText.size() &&
-           std::string_view("+-0123456789.eE").find(FText[FPos]) != std::string_view::npos) {
-      ++FPos;
-    }
-    if (FPos == start) {
-      return Fail("unexpected character");
-    }
-    const std::string digits(FText.substr(start, FPos - start));
-    char* end = nullptr;
-    value.number = std::strtod(digits.c_str(), &end);
-    if (end != digits.c_str() + digits.size()) {
-      return Fail("malformed number");
-    }
-    value.type = TJsonValue::TType::Number;
-    return true;
-  }
-
-  bool Hex4(uint32_t& unit) {
-    if (FPos + 4 > FText.size()) {
-      return Fail("short \\u escape");
-    }
-    unit = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char h = FText[FPos++];
-      unit <<= 4;
-      if (h >= '0' && h <= '9') {
-        unit |= static_cast<uint32_t>(h - '0');
-      } else if (h >= 'a' && h <= 'f') {
-        unit |= static_cast<uint32_t>(h - 'a' + 10);
-      } else if (h >= 'A' && h <= 'F') {
-        unit |= static_cast<uint32_t>(h - 'A' + 10);
-      } else {
-        return Fail("bad \\u escape");
-      }
-    }
-    return true;
-  }
-
-  static void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
-  bool String(std::string& out) {
-    ++FPos; // opening quote
-    out.clear();
-    while (FPos < FText.size()) {
-      const char c = FText[FPos++];
-      if (c == '"') {
-        return true;
-      }
-      if (static_cast<unsigned char>(c) < 0x20) {
-        return Fail("control character in string");
-      }
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (FPos >= FText.size()) {
-        break;
-      }
-      const char e = FText[FPos++];
-      switch (e) {
-      case '"':
-      case '\\':
-      case '/':
-        out += e;
-        break;
-      case 'b':
-        out += '\b';
-        break;
-      case 'f':
-        out += '\f';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'u': {
-        uint32_t unit = 0;
-        if (!Hex4(unit)) {
-          return false;
-        }
-        if (unit >= 0xD800 && unit < 0xDC00 && FText.substr(FPos, 2) == "\\u") {
-          const size_t back = FPos;
-          FPos += 2;
-          uint32_t low = 0;
-          if (!Hex4(low)) {
-            return false;
-          }
-          if (low >= 0xDC00 && low < 0xE000) {
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-          } else {
-            FPos = back;
-          }
-        }
-        AppendUtf8(out, unit);
-        break;
-      }
-      default:
-        return Fail("unknown escape");
-      }
-    }
-    return Fail("unterminated string");
-  }
-
-  bool Array(TJsonValue& value, int depth) {
-    ++FPos;
-    value.type = TJsonValue::TType::Array;
-    SkipSpace();
-    if (FPos < FText.size() && FText[FPos] == ']') {
-      ++FPos;
-      return true;
-    }
-    while (true) {
-      value.items.emplace_back();
-      if (!Value(value.items.back(), depth + 1)) {
-        return false;
-      }
-      SkipSpace();
-      if (FPos < FText.size() && FText[FPos] == ',') {
-        ++FPos;
-        continue;
-      }
-      if (FPos < FText.size() && FText[FPos] == ']') {
-        ++FPos;
-        return true;
-      }
-      return Fail("expected ',' or ']'");
-    }
-  }
-
-  bool Object(TJsonValue& value, int depth) {
-    ++FPos;
-    value.type = TJsonValue::TType::Object;
-    SkipSpace();
-    if (FPos < FText.size() && FText[FPos] == '}') {
-      ++FPos;
-      return true;
-    }
-    while (true) {
-      SkipSpace();
-      if (FPos >= FText.size() || FText[FPos] != '"') {
-        return Fail("expected a member name");
-      }
-      std::string name;
-      if (!String(name)) {
-        return false;
-      }
-      SkipSpace();
-      if (FPos >= FText.size() || FText[FPos] != ':') {
-        return Fail("expected ':'");
-      }
-      ++FPos;
-      value.members.emplace_back(std::move(name), TJsonValue());
-      if (!Value(value.members.back().second, depth + 1)) {
-        return false;
-      }
-      SkipSpace();
-      if (FPos < FText.size() && FText[FPos] == ',') {
-        ++FPos;
-        continue;
-      }
-      if (FPos < FText.size() && FText[FPos] == '}') {
-        ++FPos;
-        return true;
-      }
-      return Fail("expected ',' or '}'");
-    }
-  }
+// Where the parser stands: one frame per object or array being read.
+struct TFrame {
+  bool object = false;
+  std::set<std::string> keys;
+  std::string key;   // the object member being read
+  size_t index = 0;  // the array element being read, plus one
+  std::string place; // of the object or array itself
 };
+
+struct TRefusal {
+  std::string message;
+};
+
+std::string PlaceOf(const std::vector<TFrame>& frames) {
+  if (frames.empty()) {
+    return {};
+  }
+  const TFrame& top = frames.back();
+  return top.object ? TCliJson::Place(top.place, top.key)
+                    : TCliJson::Place(top.place, top.index == 0 ? 0 : top.index - 1);
+}
+
+// A new element of the array on top begins.
+void NextElement(std::vector<TFrame>& frames) {
+  if (!frames.empty() && !frames.back().object) {
+    ++frames.back().index;
+  }
+}
 
 } // namespace
 
-const TJsonValue* TJsonValue::Find(std::string_view name) const {
-  for (const auto& [key, member] : members) {
-    if (key == name) {
-      return &member;
-    }
-  }
-  return nullptr;
+std::string TCliJson::Place(const std::string& parent, const std::string& key) {
+  return parent.empty() ? key : parent + "." + key;
+}
+
+std::string TCliJson::Place(const std::string& parent, size_t index) {
+  return parent + "[" + std::to_string(index) + "]";
+}
+
+std::string TCliJson::Dump(const TJson& value, int indent) {
+  return value.dump(indent, ' ', false, TJson::error_handler_t::replace);
 }
 
 std::string TCliJson::Quote(std::string_view utf8) {
-  std::string out = "\"";
-  for (const char c : utf8) {
-    switch (c) {
-    case '"':
-      out += "\\\"";
-      break;
-    case '\\':
-      out += "\\\\";
-      break;
-    case '\n':
-      out += "\\n";
-      break;
-    case '\r':
-      out += "\\r";
-      break;
-    case '\t':
-      out += "\\t";
-      break;
-    default:
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-        char buffer[8];
-        std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c) & 0xFF);
-        out += buffer;
-      } else {
-        out += c;
-      }
-    }
-  }
-  out += '"';
-  return out;
+  return Dump(TJson(std::string(utf8)), -1);
 }
 
-bool TCliJson::Parse(std::string_view text, TJsonValue& value, std::string& error) {
-  value = TJsonValue();
-  return TJsonReader(text).Document(value, error);
+bool TCliJson::Parse(std::string_view text, TJson& value, std::string& error) {
+  std::vector<TFrame> frames;
+  const auto check = [&frames](int, TJson::parse_event_t event, TJson& parsed) {
+    switch (event) {
+    case TJson::parse_event_t::object_start:
+    case TJson::parse_event_t::array_start: {
+      NextElement(frames);
+      TFrame frame;
+      frame.object = event == TJson::parse_event_t::object_start;
+      frame.place = PlaceOf(frames);
+      frames.push_back(std::move(frame));
+      break;
+    }
+    case TJson::parse_event_t::object_end:
+    case TJson::parse_event_t::array_end:
+      frames.pop_back();
+      break;
+    case TJson::parse_event_t::key: {
+      TFrame& object = frames.back();
+      object.key = parsed.get<std::string>();
+      if (object.key.find('\0') != std::string::npos) {
+        throw TRefusal{"an escape that makes no text (\\u0000) in a key at " + PlaceOf(frames)};
+      }
+      if (!object.keys.insert(object.key).second) {
+        throw TRefusal{"a key given twice: " + PlaceOf(frames)};
+      }
+      break;
+    }
+    case TJson::parse_event_t::value:
+      NextElement(frames);
+      if (parsed.is_string() &&
+          parsed.get_ref<const std::string&>().find('\0') != std::string::npos) {
+        const std::string place = PlaceOf(frames);
+        throw TRefusal{"an escape that makes no text (\\u0000)" +
+                       (place.empty() ? std::string() : " at " + place)};
+      }
+      break;
+    }
+    return true;
+  };
+  try {
+    value = TJson::parse(text.begin(), text.end(), check);
+    return true;
+  } catch (const TRefusal& refusal) {
+    error = refusal.message;
+  } catch (const TJson::parse_error& parse) {
+    // "[json.exception.parse_error.101] parse error at line 1, column 9: syntax error while
+    // parsing value - invalid string: surrogate U+D800..." without the library's prefix.
+    std::string message = parse.what();
+    const size_t at = message.find(" at line ");
+    message = at == std::string::npos ? message : message.substr(at + 4);
+    if (message.find("surrogate U+") != std::string::npos) {
+      message += " (an escape that makes no text: a lone surrogate)";
+    }
+    error = "not valid JSON: " + message;
+  } catch (const TJson::exception& other) {
+    error = std::string("not valid JSON: ") + other.what();
+  }
+  value = TJson();
+  return false;
 }

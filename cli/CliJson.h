@@ -1,31 +1,29 @@
 #pragma once
 
-#include <cstdint>
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
-// A parsed JSON value. Objects keep their members in document order.
-struct TJsonValue {
-  enum class TType { Null, Bool, Number, String, Array, Object };
-  TType type = TType::Null;
-  bool boolean = false;
-  double number = 0;
-  std::string text; // String: UTF-8
-  std::vector<TJsonValue> items;
-  std::vector<std::pair<std::string, TJsonValue>> members;
+// A JSON document that keeps its members in the order they were added or read, so that exports
+// and --json output come out in a stable order and diff cleanly.
+using TJson = nlohmann::ordered_json;
 
-  // The member with that name, or nullptr (also when this is not an object).
-  const TJsonValue* Find(std::string_view name) const;
-};
-
-// The small JSON reader and writer of the command-line tool (export, import, --json output).
+// JSON in and out of the tool, through nlohmann-json.
 class TCliJson {
 public:
-  // A JSON string literal for UTF-8 text: quotes, backslash and control characters escaped,
-  // everything else written as it is.
+  // The document as text, with `indent` blanks per level (one line for a negative indent).
+  // Bytes that are not UTF-8 (a file name, say) come out as U+FFFD, so the text stays JSON.
+  static std::string Dump(const TJson& value, int indent = 2);
+  // A JSON string literal for UTF-8 text, as Dump writes it.
   static std::string Quote(std::string_view utf8);
-  // Parses a whole document; false with a message naming the position on any error.
-  static bool Parse(std::string_view text, TJsonValue& value, std::string& error);
+
+  // Parses a whole document strictly. Besides what JSON forbids, a key given twice in one object
+  // and an escape that makes no text (\u0000, a lone surrogate) are refused. False with `error`
+  // saying what and where ("a key given twice: fields.vid", "line 2, column 7: ...").
+  static bool Parse(std::string_view text, TJson& value, std::string& error);
+
+  // "fields.vid", "bytes[2]": the place of a value, for messages.
+  static std::string Place(const std::string& parent, const std::string& key);
+  static std::string Place(const std::string& parent, size_t index);
 };

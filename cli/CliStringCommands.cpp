@@ -4,6 +4,7 @@
 #include "CliContext.h"
 #include "CliError.h"
 #include "CliImageSupport.h"
+#include "CliSuggest.h"
 #include "Eeimage.h"
 #include "SerialNumber.h"
 
@@ -66,9 +67,16 @@ std::unique_ptr<TEEImage> LoadWithStringArea(const std::string& path) {
 uint8_t KindFromName(const std::string& name) {
   const auto bit = TCliImageSupport::ParseStringKind(name);
   if (!bit) {
-    throw TCliError(cliexit::kUsage, "unknown string kind \"" + name +
-                                         "\" (manufacturer, product, serial, config-fs, "
-                                         "config-hs, interface0, interface1, reserved)");
+    std::vector<std::string_view> names;
+    for (const TCliStringKind& kind : TCliImageSupport::StringKinds()) {
+      names.push_back(kind.name);
+    }
+    const std::string near = TCliSuggest::DidYouMean(name, names);
+    throw TCliError(cliexit::kUsage, "unknown string kind `" + name + "`" +
+                                         (near.empty() ? " (manufacturer, product, serial, "
+                                                         "config-fs, config-hs, interface0, "
+                                                         "interface1, reserved)"
+                                                       : near));
   }
   return *bit;
 }
@@ -103,10 +111,8 @@ const char* kNoRoom = "no room: the change does not fit in the 512-byte image";
 
 } // namespace
 
-int TCliStringCommands::Strings(TCliContext& context, const std::vector<std::string>& args) {
-  static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}, {"--lang", true}};
-  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
-  parsed.ExpectPositionals(2, SIZE_MAX, "strings IMAGE LIST [--lang LANGID] [-o OUT]");
+int TCliStringCommands::Strings(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(2, SIZE_MAX);
   const std::vector<std::string> items = ListItems(parsed.Positionals());
   const TListMode mode = ModeOf(items);
   const std::string& path = parsed.Positionals()[0];
@@ -153,10 +159,8 @@ int TCliStringCommands::Strings(TCliContext& context, const std::vector<std::str
   return cliexit::kOk;
 }
 
-int TCliStringCommands::Languages(TCliContext& context, const std::vector<std::string>& args) {
-  static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}};
-  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
-  parsed.ExpectPositionals(2, SIZE_MAX, "languages IMAGE LIST [-o OUT]");
+int TCliStringCommands::Languages(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(2, SIZE_MAX);
   const std::vector<std::string> items = ListItems(parsed.Positionals());
   const TListMode mode = ModeOf(items);
   const std::string& path = parsed.Positionals()[0];
@@ -228,13 +232,10 @@ int TCliStringCommands::Languages(TCliContext& context, const std::vector<std::s
   return cliexit::kOk;
 }
 
-int TCliStringCommands::String(TCliContext& context, const std::vector<std::string>& args) {
-  static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}, {"--lang", true}, {"--kind", true}};
-  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
-  const char* usage = "string IMAGE --lang LANGID --kind KIND TEXT [-o OUT]";
-  parsed.ExpectPositionals(2, 2, usage);
+int TCliStringCommands::String(TCliContext& context, const TCliArgs& parsed) {
+  parsed.ExpectPositionals(2, 2);
   if (!parsed.Has("--lang") || !parsed.Has("--kind")) {
-    throw TCliError(cliexit::kUsage, std::string("usage: korvane-cli ") + usage);
+    parsed.UsageError();
   }
   const uint16_t langid = LangIdFromText(parsed.Value("--lang"));
   const uint8_t kind = KindFromName(parsed.Value("--kind"));
@@ -243,18 +244,16 @@ int TCliStringCommands::String(TCliContext& context, const std::vector<std::stri
   const std::unique_ptr<TEEImage> image = LoadWithStringArea(path);
   RequireLanguage(*image, langid);
   RequireKind(*image, kind);
-  TCliImageSupport::StoreString(*image, langid, kind, parsed.Positionals()[1]);
+  const auto stored = TCliImageSupport::StoreString(*image, langid, kind, parsed.Positionals()[1]);
   TCliImageSupport::CheckStillValid(*image, "the string");
   TCliImageSupport::Save(*image, parsed.Value("-o", path));
+  TCliImageSupport::ReportStored(context, stored);
   return cliexit::kOk;
 }
 
-int TCliStringCommands::Serial(TCliContext& context, const std::vector<std::string>& args) {
-  static constexpr TCliOptionSpec kSpecs[] = {{"-o", true}, {"--generate", false}};
-  const TCliArgs parsed = TCliArgs::Parse(args, kSpecs);
-  const char* usage = "serial IMAGE (--generate | TEXT) [-o OUT]";
+int TCliStringCommands::Serial(TCliContext& context, const TCliArgs& parsed) {
   const bool generate = parsed.Has("--generate");
-  parsed.ExpectPositionals(generate ? 1 : 2, generate ? 1 : 2, usage);
+  parsed.ExpectPositionals(generate ? 1 : 2, generate ? 1 : 2);
   const std::string& path = parsed.Positionals()[0];
   const auto lock = TCliImageSupport::LockForEdit(context, path);
   const std::unique_ptr<TEEImage> image = LoadWithStringArea(path);
@@ -265,9 +264,10 @@ int TCliStringCommands::Serial(TCliContext& context, const std::vector<std::stri
   }
   // One descriptor serves every language, so storing it through the first one is enough.
   const std::string text = generate ? TSerialNumber::MakeSerialNumber(12) : parsed.Positionals()[1];
-  TCliImageSupport::StoreString(*image, langids[0], TEEImage::kSerialNumber, text);
+  const auto stored =
+      TCliImageSupport::StoreString(*image, langids[0], TEEImage::kSerialNumber, text);
   TCliImageSupport::CheckStillValid(*image, "the serial number");
   TCliImageSupport::Save(*image, parsed.Value("-o", path));
-  context.out << text << "\n";
+  TCliImageSupport::ReportStored(context, stored);
   return cliexit::kOk;
 }

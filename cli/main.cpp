@@ -8,6 +8,7 @@ int main(int argc, char** argv) {
   // A file-size limit must fail a save with "File too large", not kill the tool mid-write.
   std::signal(SIGXFSZ, SIG_IGN);
   TCliContext context{std::cout, std::cerr};
+  context.in = &std::cin;
   const int code = TCli::Run(std::vector<std::string>(argv + 1, argv + argc), context);
   std::cout.flush();
   // Output that could not be written is a failure a script must see.

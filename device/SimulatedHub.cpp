@@ -32,7 +32,11 @@ bool SaveAtomically(const std::string& file, const std::vector<uint8_t>& bytes) 
   return TImageFile::Write(file, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
-bool LoadEeprom(const std::string& file, std::vector<uint8_t>& bytes, std::string& error) {
+using TAddProblem = TSimulatedHubDriver::TAddProblem;
+
+bool LoadEeprom(const std::string& file, std::vector<uint8_t>& bytes, std::string& error,
+                TAddProblem& problem) {
+  problem = TAddProblem::Unreadable;
   std::error_code code;
   const fs::file_status status = fs::status(file, code);
   if (!fs::is_regular_file(status)) {
@@ -45,6 +49,7 @@ bool LoadEeprom(const std::string& file, std::vector<uint8_t>& bytes, std::strin
     return false;
   }
   if (size != TSimulatedHubDriver::kEepromSize) {
+    problem = TAddProblem::NotAnEeprom;
     error = file + " holds " + std::to_string(size) + " bytes, but a simulated EEPROM is exactly " +
             std::to_string(TSimulatedHubDriver::kEepromSize) +
             " bytes: it is probably an image file, not an EEPROM";
@@ -65,15 +70,27 @@ bool LoadEeprom(const std::string& file, std::vector<uint8_t>& bytes, std::strin
 TSimulatedHubDriver::TSimulatedHubDriver() = default;
 TSimulatedHubDriver::~TSimulatedHubDriver() = default;
 
-bool TSimulatedHubDriver::AddHub(const std::string& file, std::string& error) {
+bool TSimulatedHubDriver::AddHub(const std::string& file, std::string& error,
+                                 TAddProblem* problem) {
+  TAddProblem why = TAddProblem::None;
+  const bool added = Add(file, error, why);
+  if (problem != nullptr) {
+    *problem = why;
+  }
+  return added;
+}
+
+bool TSimulatedHubDriver::Add(const std::string& file, std::string& error, TAddProblem& problem) {
   std::lock_guard<std::mutex> guard(FLock);
   if (file.empty()) {
+    problem = TAddProblem::Unreadable;
     error = "no EEPROM file named";
     return false;
   }
   for (const auto& hub : FHubs) {
     std::error_code code;
     if (hub->FFile == file || fs::equivalent(hub->FFile, file, code)) {
+      problem = TAddProblem::Duplicate;
       error = file + ": this EEPROM file is already a simulated hub";
       return false;
     }
@@ -84,17 +101,20 @@ bool TSimulatedHubDriver::AddHub(const std::string& file, std::string& error) {
   std::error_code code;
   if (!fs::exists(fs::symlink_status(file, code))) {
     if (code && code != std::errc::no_such_file_or_directory) {
+      problem = TAddProblem::Unreadable;
       error = file + ": " + code.message();
       return false;
     }
     hub->FData.assign(kEepromSize, 0xFF); // a blank EEPROM
     if (!SaveAtomically(file, hub->FData)) {
+      problem = TAddProblem::CannotCreate;
       error = file + ": could not create a blank EEPROM file there";
       return false;
     }
-  } else if (!LoadEeprom(file, hub->FData, error)) {
+  } else if (!LoadEeprom(file, hub->FData, error, problem)) {
     return false;
   }
+  problem = TAddProblem::None;
   FHubs.push_back(std::move(hub));
   return true;
 }

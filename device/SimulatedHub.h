@@ -44,9 +44,13 @@ public:
   TSimulatedHubDriver(const TSimulatedHubDriver&) = delete;
   TSimulatedHubDriver& operator=(const TSimulatedHubDriver&) = delete;
 
+  // Why a hub could not be added.
+  enum class TAddProblem { None, Unreadable, NotAnEeprom, Duplicate, CannotCreate };
+
   // Adds the hub whose EEPROM is `file`. A missing file is created blank (512 x 0xFF); a file of
-  // any other size is refused. On false, `error` says why.
-  bool AddHub(const std::string& file, std::string& error);
+  // any other size is refused. On false, `error` says why (and `problem`, when given, what kind
+  // of reason it is).
+  bool AddHub(const std::string& file, std::string& error, TAddProblem* problem = nullptr);
   static std::string PathOf(const std::string& file) { return "sim:" + file; }
 
   // Fault injection and inspection, by path; false for a path that was never added.
@@ -89,6 +93,7 @@ private:
   mutable std::mutex FErrorLock; // taken alone, never while holding another lock
   std::map<std::thread::id, THubError> FErrors;
 
+  bool Add(const std::string& file, std::string& error, TAddProblem& problem);
   THub* Find(const std::string& path) const;   // with FLock held
   THub* Lookup(const std::string& path) const; // takes FLock
   void Fail(THubError error);

@@ -4,6 +4,7 @@
 #include "CliTestSupport.h"
 #include "FileLock.h"
 
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace clitest {
@@ -82,6 +83,54 @@ TEST_F(FileSafety, OrdinaryUsersSeePermissionAndSizeLimits) {
             kCantCreate);
   EXPECT_THAT(err, HasSubstr("the backup could not be written in " + PathOf("locked") +
                              ": Permission denied; nothing was written"));
+}
+
+// A pipe nobody writes to, a device, a folder: every command that reads a file refuses them at
+// once (a blocking open of the pipe would wait for ever).
+TEST_F(FileSafety, InputsThatAreNoRegularFileAreRefusedAtOnce) {
+  ASSERT_EQ(::mkfifo(PathOf("pipe").c_str(), 0644), 0);
+  const std::string good = WriteFile("good.bin", SampleStringImage());
+  const std::string hub = WriteFile("hub.eeprom", Eeprom(SampleStringImage()));
+  for (const std::string& input : {PathOf("pipe"), std::string("/dev/zero"), FFolder.string()}) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"info", input},
+        {"set", input, "vid=1234"},
+        {"strings", input, "+serial"},
+        {"languages", input, "+0407"},
+        {"string", input, "--lang", "0409", "--kind", "product", "x"},
+        {"serial", input, "--generate"},
+        {"export", input},
+        {"import", input, "-o", PathOf("out.bin")},
+        {"diff", good, input},
+        {"--simulate", hub, "write", input},
+        {"--simulate", hub, "verify", input},
+        {"--simulate", input, "read", "-o", PathOf("out.bin")},
+    };
+    for (const auto& args : commands) {
+      SCOPED_TRACE(::testing::PrintToString(args));
+      const TRun run = Run(args);
+      EXPECT_EQ(run.code, kNoInput);
+      EXPECT_THAT(run.err, HasSubstr("not a regular file"));
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(PathOf("out.bin")));
+}
+
+TEST_F(FileSafety, ASimulatedEepromThatCannotBeReadIsAnUnreadableInput) {
+  const std::string image = WriteFile("image.bin", SampleStringImage());
+  struct TCase {
+    std::string file;
+    int code;
+  };
+  const TCase cases[] = {
+      {image, kData}, // readable, but an image rather than a 512-byte EEPROM
+      {PathOf("no/folder/hub.eeprom"), kCantCreate},
+      {FFolder.string(), kNoInput},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(Run({"--simulate", c.file, "list"}).code, c.code);
+  }
 }
 
 TEST_F(FileSafety, TwoEditsOfOneFileAtOnceBothTakeEffect) {

@@ -1,3 +1,4 @@
+#include "CliJson.h"
 #include "CliTestSupport.h"
 
 #include <sstream>
@@ -51,12 +52,21 @@ TEST_F(InfoTest, DecodesStringsWithoutLoss) {
 TEST_F(InfoTest, JsonIsKeyedByFieldIdentifiers) {
   const TRun run = Run({"--json", "info", WriteFile("s.bin", SampleStringImage())});
   ASSERT_EQ(run.code, 0) << run.err;
-  EXPECT_THAT(run.out, HasSubstr("\"kind\": \"0xD4\""));
-  EXPECT_THAT(run.out, HasSubstr("\"vid\": {\"caption\": \"VID\", \"value\": \"0201\"}"));
-  EXPECT_THAT(run.out, HasSubstr("\"languages\": [\"0x0409\", \"0x0407\"]"));
-  EXPECT_THAT(run.out,
-              HasSubstr("\"0x0407\": {\"manufacturer\": \"Akme\", \"product\": \"Verteiler\", "
-                        "\"serial\": \"0001\"}"));
+  const TJson info = TJson::parse(run.out);
+  EXPECT_EQ(info["kind"], "0xD4");
+  EXPECT_EQ(info["fields"]["vid"], (TJson{{"caption", "VID"}, {"value", "0201"}}));
+  EXPECT_EQ(info["languages"], (TJson{"0x0409", "0x0407"}));
+  EXPECT_EQ(info["strings"]["0x0407"],
+            (TJson{{"manufacturer", "Akme"}, {"product", "Verteiler"}, {"serial", "0001"}}));
+}
+
+// A file name is bytes; JSON is UTF-8 text: what is not UTF-8 comes out as U+FFFD.
+TEST_F(InfoTest, JsonStaysValidForAFileNameThatIsNotUtf8) {
+  const std::string path = WriteFile("caf\xE9.bin", FixedImage(0xD0));
+  const TRun run = Run({"--json", "info", path});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const TJson info = TJson::parse(run.out); // throws on invalid UTF-8
+  EXPECT_EQ(info["file"], PathOf("caf\xEF\xBF\xBD.bin"));
 }
 
 TEST_F(InfoTest, ExitCodesForBadInput) {

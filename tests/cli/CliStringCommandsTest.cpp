@@ -120,14 +120,40 @@ TEST_F(StringAreaTest, StringStoresOneDescriptorAndMovesTheRest) {
   EXPECT_EQ(Text(path, 0x0409, TEEImage::kSerialNumber), "0001");
 }
 
-TEST_F(StringAreaTest, StringTextGoesThroughTheWindowsCharacterSet) {
+// What is printed is what is stored: the text after the 8-bit set, and how much of it was lost.
+TEST_F(StringAreaTest, StoredTextIsPrintedWithWhatTheCharacterSetLacked) {
   const std::string path = WriteFile("s.bin", SampleStringImage());
-  // e-acute and the euro sign exist in the 8-bit set; the check mark does not.
-  ASSERT_EQ(Run({"string", path, "--lang", "0407", "--kind", "product",
-                 "Caf\xC3\xA9 \xE2\x82\xAC \xE2\x9C\x93"})
-                .code,
-            0);
+  struct TCase {
+    std::vector<std::string> args;
+    std::string stored;
+    const char* lost; // on stderr, or empty
+  };
+  // e-acute, A- and O-umlaut and the euro sign exist in the 8-bit set; the check mark, the CJK
+  // character and the emoji (one character of two UTF-16 units) do not.
+  const TCase cases[] = {
+      {{"string", path, "--lang", "0407", "--kind", "product",
+        "Caf\xC3\xA9 \xE2\x82\xAC \xE2\x9C\x93"},
+       "Caf\xC3\xA9 \xE2\x82\xAC ?",
+       "1 character is not in the 8-bit character set"},
+      {{"serial", path, "SN-\xC3\x84\xC3\x96-\xE6\x97\xA5"},
+       "SN-\xC3\x84\xC3\x96-?",
+       "1 character is"},
+      {{"serial", path, "\xF0\x9F\x98\x80\xE6\x97\xA5x"}, "??x", "2 characters are"},
+      {{"serial", path, "plain"}, "plain", ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.stored);
+    const TRun run = Run(c.args);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, c.stored + "\n");
+    if (*c.lost == 0) {
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_THAT(run.err, HasSubstr(c.lost));
+    }
+  }
   EXPECT_EQ(Text(path, 0x0407, TEEImage::kProduct), "Caf\xC3\xA9 \xE2\x82\xAC ?");
+  EXPECT_EQ(Text(path, 0x0407, TEEImage::kSerialNumber), "plain");
 }
 
 TEST_F(StringAreaTest, RefusalsChangeNothing) {

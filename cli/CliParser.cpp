@@ -1,0 +1,267 @@
+#include "CliParser.h"
+
+#include "CliCommandTable.h"
+#include "CliContext.h"
+#include "CliError.h"
+#include "CliSuggest.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+constexpr std::string_view kHelpCommand = "help";
+
+// Help as the tool writes it: the usage line first, then what the command does, its options, and
+// for the tool the commands and the exit codes.
+class THelpFormatter : public CLI::Formatter {
+public:
+  std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode mode) const override {
+    std::ostringstream out;
+    out << make_usage(app, {});
+    const std::string description = app->get_description();
+    if (!description.empty()) {
+      out << "\n" << Wrapped(description, 0) << "\n";
+    }
+    out << make_groups(app, mode);
+    out << make_subcommands(app, mode);
+    const std::string footer = app->get_footer();
+    if (!footer.empty()) {
+      out << "\n" << footer << "\n";
+    }
+    return out.str();
+  }
+
+  // A command in the tool's list: its name and one line, not its whole description.
+  std::string make_subcommand(const CLI::App* sub) const override {
+    const TCliCommand* command = TCliCommandTable::Find(sub->get_name());
+    std::string name = "  " + sub->get_name();
+    name.resize(std::max<size_t>(name.size() + 1, 14), ' ');
+    return name + std::string(command ? command->summary : sub->get_description()) + "\n";
+  }
+
+  std::string make_usage(const CLI::App* app, std::string) const override {
+    if (app->get_parent() == nullptr) {
+      return "usage: korvane-cli [GLOBAL OPTIONS] COMMAND [ARGS]\n";
+    }
+    const TCliCommand* command = TCliCommandTable::Find(app->get_name());
+    return "usage: korvane-cli " + std::string(command ? command->synopsis : app->get_name()) +
+           "\n";
+  }
+
+  // Text broken into lines of at most 100 characters, each indented by `indent` blanks.
+  static std::string Wrapped(const std::string& text, size_t indent) {
+    std::istringstream words(text);
+    std::string word;
+    std::string out;
+    size_t column = 0;
+    while (words >> word) {
+      if (column > indent && column + 1 + word.size() > 100) {
+        out += "\n";
+        column = 0;
+      }
+      if (column == 0) {
+        out += std::string(indent, ' ');
+        column = indent;
+      } else {
+        out += ' ';
+        ++column;
+      }
+      out += word;
+      column += word.size();
+    }
+    return out;
+  }
+};
+
+std::string ExitCodeText() {
+  std::string text = "exit codes:\n";
+  for (const TCliExitCode& code : TCliCommandTable::ExitCodes()) {
+    std::string number = std::to_string(code.code);
+    number.resize(4, ' ');
+    text += "  " + number + std::string(code.meaning) + "\n";
+  }
+  text.pop_back();
+  return text;
+}
+
+// Stores one global option's value into the context (a flag comes with an empty value).
+void StoreGlobal(TCliContext& context, std::string_view name, const std::string& value) {
+  if (name == "--simulate") {
+    context.simulate.push_back(value);
+  } else if (name == "--vidpid") {
+    context.vidpid.push_back(value);
+  } else if (name == "--json") {
+    context.json = true;
+  }
+}
+
+// The global options, declared on the tool and on every command so that they may stand before
+// or after the command's name. `context` may be null (help only).
+void AddGlobalOptions(CLI::App& app, TCliContext* context) {
+  for (const TCliOption& option : TCliCommandTable::GlobalOptions()) {
+    const std::string name(option.name);
+    const std::string help(option.help);
+    const auto store = [context, name](const std::string& value) {
+      if (context != nullptr) {
+        StoreGlobal(*context, name, value);
+      }
+    };
+    if (option.value.empty()) {
+      app.add_flag_callback(
+             name, [store] { store({}); }, help)
+          ->group("Global options")
+          ->disable_flag_override();
+    } else {
+      app.add_option(name)
+          ->description(help)
+          ->type_name(std::string(option.value))
+          ->group("Global options")
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+          ->each(store);
+    }
+  }
+}
+
+struct TApp {
+  std::unique_ptr<CLI::App> app;
+  std::map<const CLI::App*, const TCliCommand*> commands;
+};
+
+TApp BuildApp(TCliContext* context) {
+  TApp built;
+  built.app = std::make_unique<CLI::App>(
+      "Reads, shows, edits and writes the configuration EEPROM image of USB 2.0 hub "
+      "controllers.",
+      "korvane-cli");
+  CLI::App& app = *built.app;
+  app.formatter(std::make_shared<THelpFormatter>());
+  app.set_help_flag("-h,--help", "this text; COMMAND --help for one command");
+  app.require_subcommand(0, 1);
+  AddGlobalOptions(app, context);
+  for (const TCliCommand& command : TCliCommandTable::Commands()) {
+    CLI::App* sub = app.add_subcommand(std::string(command.name), std::string(command.summary));
+    sub->description(std::string(command.description));
+    sub->group("Commands");
+    sub->set_help_flag("-h,--help", "this text");
+    // Positionals are taken from what the parser leaves over, in order: an item such as
+    // "-serial" is no option and must keep its place among the others.
+    sub->allow_extras();
+    for (const TCliOption& option : command.options) {
+      const std::string name(option.name);
+      if (option.value.empty()) {
+        sub->add_flag(name)->description(std::string(option.help))->disable_flag_override();
+      } else {
+        sub->add_option(name)
+            ->description(std::string(option.help))
+            ->type_name(std::string(option.value))
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+      }
+    }
+    AddGlobalOptions(*sub, context);
+    built.commands[sub] = &command;
+  }
+  CLI::App* help = app.add_subcommand(std::string(kHelpCommand), "this text, or help COMMAND");
+  help->allow_extras();
+  help->group("Commands");
+  app.footer(ExitCodeText()); // after the commands, which would inherit it
+  return built;
+}
+
+} // namespace
+
+std::string TCliParser::Help(const TCliCommand* command) {
+  const TApp built = BuildApp(nullptr);
+  if (command == nullptr) {
+    return built.app->help();
+  }
+  return built.app->get_subcommand(std::string(command->name))->help();
+}
+
+TCliParser::TParsed TCliParser::Parse(const std::vector<std::string>& args, TCliContext& context) {
+  // After "--" everything is a positional of the command; the parser never sees it.
+  const auto mark = std::find(args.begin(), args.end(), std::string("--"));
+  std::vector<std::string> reversed(args.begin(), mark);
+  std::reverse(reversed.begin(), reversed.end());
+
+  TApp built = BuildApp(&context);
+  TParsed parsed;
+  try {
+    built.app->parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    // The help of the command that was named, or the tool's.
+    parsed.help = built.app->help();
+    return parsed;
+  } catch (const CLI::ParseError& error) {
+    const std::vector<std::string> extras = built.app->remaining();
+    if (built.app->get_subcommands().empty() && !extras.empty() &&
+        extras.front().compare(0, 1, "-") != 0) {
+      std::vector<std::string_view> names;
+      for (const TCliCommand& command : TCliCommandTable::Commands()) {
+        names.push_back(command.name);
+      }
+      const std::string near = TCliSuggest::DidYouMean(extras.front(), names);
+      throw TCliError(cliexit::kUsage,
+                      "unknown command `" + extras.front() + "`" +
+                          (near.empty() ? " (korvane-cli --help lists them)" : near));
+    }
+    throw TCliError(cliexit::kUsage,
+                    std::string(error.what()) + " (korvane-cli --help lists the commands)");
+  }
+
+  const std::vector<CLI::App*> chosen = built.app->get_subcommands();
+  if (chosen.empty()) {
+    if (mark != args.end()) {
+      throw TCliError(cliexit::kUsage, "\"--\" before the command");
+    }
+    parsed.help = built.app->help();
+    parsed.helpIsUsageError = true;
+    return parsed;
+  }
+  CLI::App* sub = chosen.front();
+  std::vector<std::string> rest = sub->remaining();
+  if (sub->get_name() == kHelpCommand) {
+    if (rest.empty()) {
+      parsed.help = Help();
+      return parsed;
+    }
+    const TCliCommand* command = TCliCommandTable::Find(rest.front());
+    if (command == nullptr) {
+      throw TCliError(cliexit::kUsage, "unknown command \"" + rest.front() + "\"");
+    }
+    parsed.help = Help(command);
+    return parsed;
+  }
+
+  parsed.command = built.commands.at(sub);
+  parsed.args = TCliArgs(std::string(parsed.command->synopsis));
+  for (const TCliOption& option : parsed.command->options) {
+    const CLI::Option* found = sub->get_option(std::string(option.name));
+    if (option.value.empty()) {
+      for (size_t i = 0; i < found->count(); ++i) {
+        parsed.args.AddOption(std::string(option.name), {});
+      }
+    } else {
+      for (const std::string& value : found->results()) {
+        parsed.args.AddOption(std::string(option.name), value);
+      }
+    }
+  }
+  for (const std::string& item : rest) {
+    if (item.size() > 2 && item.compare(0, 2, "--") == 0) {
+      throw TCliError(cliexit::kUsage, "unknown option " + item.substr(0, item.find('=')) +
+                                           " (korvane-cli " + std::string(parsed.command->name) +
+                                           " --help)");
+    }
+    parsed.args.AddPositional(item);
+  }
+  if (mark != args.end()) {
+    std::for_each(mark + 1, args.end(),
+                  [&parsed](const std::string& item) { parsed.args.AddPositional(item); });
+  }
+  return parsed;
+}
