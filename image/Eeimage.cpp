@@ -214,8 +214,13 @@ bool TEEImage::GetLanguages(uint16_t* destination, uint8_t room) const {
   return true;
 }
 
+const TStringOutcome& TEEImage::LastStringOutcome() const {
+  return FStringOutcome;
+}
+
 bool TEEImage::ShiftTail(uint32_t position, int32_t delta) {
   if (FData == nullptr || !FValid) {
+    FStringOutcome = {TStringRefusal::NoStringArea, 0, 0};
     return false;
   }
   // A failing shift changes nothing, so it can work on the image itself.
@@ -225,6 +230,7 @@ bool TEEImage::ShiftTail(uint32_t position, int32_t delta) {
     ReportOutOfMemory(false);
   }
   FLength = table.GetLength();
+  FStringOutcome = table.Outcome();
   return done;
 }
 
@@ -244,6 +250,7 @@ bool TEEImage::GetStringDescriptor(uint16_t langid, uint8_t kind, uint8_t* buffe
 
 bool TEEImage::SetStringDescriptor(uint16_t langid, uint8_t kind, const uint8_t* descriptor) {
   if (FData == nullptr || !FValid) {
+    FStringOutcome = {TStringRefusal::NoStringArea, 0, 0};
     return false;
   }
   // Only the shift can fail, and it fails before changing anything.
@@ -253,21 +260,26 @@ bool TEEImage::SetStringDescriptor(uint16_t langid, uint8_t kind, const uint8_t*
     ReportOutOfMemory(false);
   }
   FLength = table.GetLength();
+  FStringOutcome = table.Outcome();
   return done;
 }
 
 template <typename TChange> bool TEEImage::ChangeOnCopy(TChange change) {
   if (!FValid) {
+    FStringOutcome = {TStringRefusal::NoStringArea, 0, 0};
     return false;
   }
   TByteBlock copy(kBufferSize);
   if (!copy) {
     ReportOutOfMemory(false);
+    FStringOutcome = {TStringRefusal::OutOfMemory, 0, 0};
     return false;
   }
   std::memcpy(copy.Get(), FData, kBufferSize);
   TStringTable table(copy.Get(), FLength, FCapacity);
-  if (!change(table)) {
+  const bool done = change(table);
+  FStringOutcome = table.Outcome();
+  if (!done) {
     if (table.OutOfMemory()) {
       ReportOutOfMemory(false);
     }
@@ -279,6 +291,7 @@ template <typename TChange> bool TEEImage::ChangeOnCopy(TChange change) {
 }
 
 bool TEEImage::SetSupportedStrings(uint8_t mask) {
+  FStringOutcome = {};
   if (GetByte(0) != kSignatureD4) {
     return true; // no string area: nothing to change
   }
@@ -289,6 +302,7 @@ bool TEEImage::SetSupportedStrings(uint8_t mask) {
 }
 
 bool TEEImage::SetLanguages(const uint16_t* langids, uint8_t count) {
+  FStringOutcome = {};
   if (GetByte(0) != kSignatureD4) {
     return true; // no string area: nothing to change
   }

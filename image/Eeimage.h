@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StringOutcome.h"
+
 #include <cstdint>
 #include <string>
 
@@ -56,6 +58,9 @@ public:
   bool SetStringDescriptor(uint16_t langid, uint8_t kind, const uint8_t* descriptor);
   bool SetSupportedStrings(uint8_t mask);
   bool SetLanguages(const uint16_t* langids, uint8_t count);
+  // Why the last ShiftTail, SetStringDescriptor, SetSupportedStrings or SetLanguages failed;
+  // None after one that returned true.
+  const TStringOutcome& LastStringOutcome() const;
 
 private:
   // The string area check of a 0xD4 image; leaves FLength as far as the check got.
@@ -69,6 +74,7 @@ private:
   uint8_t* FData = nullptr;
   uint32_t FCapacity = 0;
   uint32_t FLength = 0;
+  TStringOutcome FStringOutcome;
 
   static TOutOfMemoryHook FOutOfMemoryHook;
 };

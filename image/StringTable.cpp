@@ -52,8 +52,15 @@ void TStringTable::Write16(uint32_t at, uint16_t value) {
   FData[at + 1] = static_cast<uint8_t>(value >> 8);
 }
 
-int32_t TStringTable::FindEntry(uint16_t langid, uint8_t kind) const {
-  if (FData[0] != kSignatureStrings || std::popcount(kind) != 1 || (kind & Mask()) == 0) {
+int32_t TStringTable::FindEntry(uint16_t langid, uint8_t kind, TStringRefusal* reason) const {
+  TStringRefusal none = TStringRefusal::None;
+  TStringRefusal& why = reason != nullptr ? *reason : none;
+  if (FData[0] != kSignatureStrings) {
+    why = TStringRefusal::NoStringArea;
+    return -1;
+  }
+  if (std::popcount(kind) != 1 || (kind & Mask()) == 0) {
+    why = TStringRefusal::KindNotCarried;
     return -1;
   }
   const uint32_t languages = LanguageCount();
@@ -61,9 +68,15 @@ int32_t TStringTable::FindEntry(uint16_t langid, uint8_t kind) const {
   for (uint32_t j = 0; j < languages && kTables + 2 * j + 2 <= kBufferSize; ++j) {
     if (Read16(kTables + 2 * j) == langid) {
       const uint32_t entry = EntryAt(row, j, languages);
-      return entry + 2 <= kBufferSize ? static_cast<int32_t>(entry) : -1;
+      if (entry + 2 > kBufferSize) {
+        why = TStringRefusal::UnsoundLayout;
+        return -1;
+      }
+      why = TStringRefusal::None;
+      return static_cast<int32_t>(entry);
     }
   }
+  why = TStringRefusal::NoLanguage;
   return -1;
 }
 
@@ -135,17 +148,31 @@ bool TStringTable::IsSound() const {
   return true;
 }
 
+bool TStringTable::Refuse(TStringRefusal reason) {
+  FOutcome = {reason, 0, 0};
+  return false;
+}
+
+bool TStringTable::RefuseRoom(int64_t growth) {
+  FOutcome = {TStringRefusal::NoRoom, static_cast<uint32_t>(growth),
+              FCapacity > FLength ? FCapacity - FLength : 0};
+  return false;
+}
+
 bool TStringTable::ShiftTail(uint32_t position, int32_t delta) {
-  FOutOfMemory = false;
+  FOutcome = {};
   const int64_t length = static_cast<int64_t>(FLength) + delta;
-  if (length > FCapacity || position > FLength || static_cast<int64_t>(position) + delta < 0) {
-    return false;
+  if (position > FLength || static_cast<int64_t>(position) + delta < 0) {
+    return Refuse(TStringRefusal::ShiftOutsideImage);
+  }
+  if (length > FCapacity) {
+    return RefuseRoom(delta);
   }
   const bool strings = FData[0] == kSignatureStrings;
   const uint32_t languages = LanguageCount();
   const uint32_t entries = Bits(Mask()) * languages;
   if (strings && EntryAt(0, entries, languages) > kBufferSize) {
-    return false;
+    return Refuse(TStringRefusal::UnsoundLayout);
   }
   if (position == FLength || delta == 0) {
     FLength = static_cast<uint32_t>(length);
@@ -154,8 +181,7 @@ bool TStringTable::ShiftTail(uint32_t position, int32_t delta) {
   const uint32_t tail = FLength - position;
   TByteBlock scratch(tail);
   if (!scratch) {
-    FOutOfMemory = true;
-    return false;
+    return Refuse(TStringRefusal::OutOfMemory);
   }
   if (strings) {
     // A shrink cuts out the bytes just below the position; a descriptor that began at the cut is
@@ -176,15 +202,22 @@ bool TStringTable::ShiftTail(uint32_t position, int32_t delta) {
 }
 
 bool TStringTable::SetStringDescriptor(uint16_t langid, uint8_t kind, const uint8_t* descriptor) {
-  FOutOfMemory = false;
+  FOutcome = {};
+  if (FData[0] != kSignatureStrings) {
+    return Refuse(TStringRefusal::NoStringArea);
+  }
+  if (!IsSound()) {
+    return Refuse(TStringRefusal::UnsoundLayout);
+  }
+  TStringRefusal reason = TStringRefusal::None;
+  const int32_t entry = FindEntry(langid, kind, &reason);
+  if (entry < 0) {
+    return Refuse(reason);
+  }
   // Refuse what would leave an image that no longer loads: too short, not a string, or empty.
   if (descriptor == nullptr || descriptor[0] < 4 || descriptor[1] != kDescriptorType ||
       (descriptor[2] == 0 && descriptor[3] == 0)) {
-    return false;
-  }
-  const int32_t entry = FindEntry(langid, kind);
-  if (entry < 0 || !IsSound()) {
-    return false;
+    return Refuse(TStringRefusal::BadDescriptor);
   }
   // Entries that share this descriptor hold the same position, which the shift leaves alone,
   // so the new text reaches all of them.
@@ -200,27 +233,98 @@ bool TStringTable::SetStringDescriptor(uint16_t langid, uint8_t kind, const uint
 }
 
 bool TStringTable::AppendPlaceholder() {
+  // The growth checked up front covers every placeholder; this only keeps the buffer safe.
   if (FLength + sizeof kPlaceholder > FCapacity) {
-    return false;
+    return RefuseRoom(sizeof kPlaceholder);
   }
   std::memcpy(FData + FLength, kPlaceholder, sizeof kPlaceholder);
   FLength += sizeof kPlaceholder;
   return true;
 }
 
+uint32_t TStringTable::FreedBytes(const bool* dropped) const {
+  const uint32_t entries = Bits(Mask()) * LanguageCount();
+  uint32_t freed = 0;
+  for (uint32_t k = 0; k < entries; ++k) {
+    if (!dropped[k]) {
+      continue;
+    }
+    const uint16_t at = Read16(EntryAt(0, k, LanguageCount()));
+    bool counted = false;
+    for (uint32_t other = 0; other < entries && !counted; ++other) {
+      // Counted at its first dropped entry; kept while any entry that stays points at it.
+      counted = (other < k || !dropped[other]) && other != k &&
+                Read16(EntryAt(0, other, LanguageCount())) == at;
+    }
+    freed += counted ? 0 : FData[at];
+  }
+  return freed;
+}
+
+int64_t TStringTable::KindsGrowth(uint8_t mask) const {
+  const int64_t languages = LanguageCount();
+  const uint8_t old = Mask();
+  std::array<bool, kMaxEntries> dropped{};
+  uint32_t row = 0;
+  int64_t growth = 0;
+  for (uint32_t b = 0; b < 8; ++b) {
+    const uint8_t kind = static_cast<uint8_t>(1u << b);
+    if ((old & kind) != 0) {
+      const bool removed = (mask & kind) == 0;
+      for (uint32_t j = 0; j < languages; ++j) {
+        dropped[row * languages + j] = removed;
+      }
+      growth -= removed ? 2 * languages : 0;
+      ++row;
+    } else if ((mask & kind) != 0) {
+      // A row, and a placeholder per language; the serial number's one is shared.
+      const int64_t placeholders = kind == kSerialNumber ? (languages > 0 ? 1 : 0) : languages;
+      growth += 2 * languages + static_cast<int64_t>(sizeof kPlaceholder) * placeholders;
+    }
+  }
+  return growth - FreedBytes(dropped.data());
+}
+
+int64_t TStringTable::LanguagesGrowth(const bool* keep, uint32_t kept, uint32_t adding) const {
+  const int64_t languages = LanguageCount();
+  const int64_t rows = Bits(Mask());
+  int64_t growth = 0;
+  if (kept == 0 && languages > 0) {
+    growth = static_cast<int64_t>(kTables) - FLength; // everything behind the header goes
+  } else if (kept < languages) {
+    std::array<bool, kMaxEntries> dropped{};
+    for (uint32_t k = 0; k < rows * languages; ++k) {
+      dropped[k] = !keep[k % languages];
+    }
+    growth =
+        -static_cast<int64_t>(FreedBytes(dropped.data())) - 2 * (languages - kept) * (rows + 1);
+  }
+  if (adding > 0) {
+    // A LANGID and an entry per row for each new language, a placeholder in each row but the
+    // serial number's, which gets one shared placeholder only when no language is kept.
+    const bool serial = SerialRow(Mask()) >= 0;
+    const int64_t perLanguage = rows - (serial ? 1 : 0);
+    growth += 2 * static_cast<int64_t>(adding) * (rows + 1) +
+              static_cast<int64_t>(sizeof kPlaceholder) * adding * perLanguage;
+    growth += serial && kept == 0 ? static_cast<int64_t>(sizeof kPlaceholder) : 0;
+  }
+  return growth;
+}
+
 bool TStringTable::SetSupportedStrings(uint8_t mask) {
-  FOutOfMemory = false;
+  FOutcome = {};
   const uint8_t old = Mask();
   if (FData[0] != kSignatureStrings || mask == old) {
     return true;
   }
   if (!IsSound()) {
-    return false;
+    return Refuse(TStringRefusal::UnsoundLayout);
   }
-  const int64_t growth = 6 * static_cast<int64_t>(LanguageCount()) *
-                         (static_cast<int64_t>(Bits(mask)) - static_cast<int64_t>(Bits(old)));
+  // Removals come first and only shrink, then every addition grows: the end length is the
+  // largest the image reaches, so checking it keeps every step within the capacity.
+  const int64_t growth = KindsGrowth(mask);
   if (FLength + growth > FCapacity) {
-    return false;
+    return RefuseRoom(growth);
   }
   for (uint32_t b = 0; b < 8; ++b) {
     const uint8_t kind = static_cast<uint8_t>(1u << b);
@@ -314,19 +418,17 @@ bool TStringTable::LanguageInTable(uint16_t langid) const {
 }
 
 bool TStringTable::SetLanguages(const uint16_t* langids, uint8_t count) {
-  FOutOfMemory = false;
+  FOutcome = {};
   if (FData[0] != kSignatureStrings) {
     return true;
   }
-  if ((count > 0 && langids == nullptr) || !IsSound()) {
-    return false;
+  if (count > 0 && langids == nullptr) {
+    return Refuse(TStringRefusal::NoLanguageList);
+  }
+  if (!IsSound()) {
+    return Refuse(TStringRefusal::UnsoundLayout);
   }
   const uint32_t languages = LanguageCount();
-  const int64_t growth = 6 * static_cast<int64_t>(Bits(Mask())) *
-                         (static_cast<int64_t>(count) - static_cast<int64_t>(languages));
-  if (FLength + growth > FCapacity) {
-    return false;
-  }
   std::array<bool, kMaxEntries> keep{};
   uint32_t kept = 0;
   for (uint32_t j = 0; j < languages; ++j) {
@@ -344,10 +446,15 @@ bool TStringTable::SetLanguages(const uint16_t* langids, uint8_t count) {
     }
   }
   if (kept + adding > 255) {
-    return false;
+    return Refuse(TStringRefusal::TooManyLanguages);
   }
   if (kept == languages && adding == 0) {
     return true;
+  }
+  // As with the kinds: removals shrink, then the additions grow up to the end length.
+  const int64_t growth = LanguagesGrowth(keep.data(), kept, adding);
+  if (FLength + growth > FCapacity) {
+    return RefuseRoom(growth);
   }
   if (!RemoveLanguages(keep.data())) {
     return false;
@@ -403,8 +510,7 @@ bool TStringTable::CompactTables(const bool* keep, uint32_t kept) {
   const uint32_t size = 2 * kept * (rows + 1);
   TByteBlock tables(size);
   if (!tables) {
-    FOutOfMemory = true;
-    return false;
+    return Refuse(TStringRefusal::OutOfMemory);
   }
   uint8_t* out = tables.Get();
   for (uint32_t r = 0; r <= rows; ++r) { // r = 0: the LANGID table, then the rows
@@ -431,8 +537,7 @@ bool TStringTable::AddLanguages(uint32_t kept, const uint16_t* added, uint32_t c
   const uint32_t total = kept + count;
   TByteBlock block(2 * total * (rows + 1));
   if (!block) {
-    FOutOfMemory = true;
-    return false;
+    return Refuse(TStringRefusal::OutOfMemory);
   }
   // The new tables are built apart while the old ones are read; new descriptors go behind
   // everything, row by row and within a row language by language.

@@ -294,3 +294,9 @@ inline const THeaderField& Field(std::string_view id) {
 }
 
 } // namespace testimages
+
+// Found by argument lookup, so beside the type rather than in the namespace above.
+inline void PrintTo(const TStringOutcome& o, std::ostream* out) {
+  *out << "reason " << static_cast<int>(o.FReason) << ", needed " << o.FNeeded << ", free "
+       << o.FFree;
+}

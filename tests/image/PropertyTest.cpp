@@ -1,8 +1,9 @@
 // Random sequences of string area changes on random valid images. After every step the image
 // must still load as valid (or be in one of the two states without strings or without languages
 // that the changes may leave), stay within 512 bytes, keep its header, and hold exactly the
-// strings a simple model of the step predicts; a refused step must change nothing, and a step
-// must be refused exactly when the model says it cannot fit.
+// strings a simple model of the step predicts; a refused step must change nothing and name its
+// reason, a step must be refused for room exactly when the model's growth exceeds the free bytes,
+// and one that goes through must change the length by exactly that growth.
 //
 // KORVANE_PROPERTY_SEED replays a run; a failure names the seed and the sequence.
 
@@ -161,6 +162,15 @@ private:
   std::mt19937 FRandom;
 };
 
+// What a step whose net growth the model reckons must report: nothing when it fits, else the
+// growth and the free bytes.
+TStringOutcome RoomOutcome(const TState& s, int64_t growth) {
+  if (s.length + growth <= 512) {
+    return {};
+  }
+  return {TStringRefusal::NoRoom, static_cast<uint32_t>(growth), 512 - s.length};
+}
+
 bool Degenerate(const TState& s) {
   return s.langids.empty() != (s.mask == 0);
 }
@@ -203,29 +213,31 @@ TState StepString(TEEImage& image, TGenerator& gen, const TState& s) {
   const bool result = image.SetStringDescriptor(langid, kind, d.data());
   const TState after = Capture(image);
   const auto found = s.positions.find({langid, kind});
-  bool fits = false;
+  TStringOutcome expected{(s.mask & kind) == 0 ? TStringRefusal::KindNotCarried
+                                               : TStringRefusal::NoLanguage};
   if (found != s.positions.end()) {
-    fits = s.length + d[0] - LengthAt(s, found->second) <= 512;
+    expected = RoomOutcome(s, int64_t{d[0]} - LengthAt(s, found->second));
   }
-  EXPECT_EQ(result, fits);
+  EXPECT_EQ(image.LastStringOutcome(), expected);
+  EXPECT_EQ(result, expected.FReason == TStringRefusal::None);
   if (!result) {
     ExpectUnchanged(s, after);
     return after;
   }
-  std::map<TKey, TBytes> expected = s.strings;
+  std::map<TKey, TBytes> strings = s.strings;
   for (const auto& [key, at] : s.positions) {
     if (at == found->second) {
-      expected[key] = d;
+      strings[key] = d;
     }
   }
-  EXPECT_EQ(after.strings, expected);
+  EXPECT_EQ(after.strings, strings);
   EXPECT_EQ(after.length, s.length + d[0] - LengthAt(s, found->second));
   return after;
 }
 
 TState StepKinds(TEEImage& image, TGenerator& gen, const TState& s) {
-  // Toggle one bit, trade the serial number for another kind (which the reckoning counts as no
-  // growth), or anything at all.
+  // Toggle one bit, trade the serial number for another kind (whose growth depends on the
+  // lengths of the descriptors it frees), or anything at all.
   uint8_t mask = static_cast<uint8_t>(gen.Random()());
   switch (gen.Below(4)) {
   case 0:
@@ -245,6 +257,7 @@ TState StepKinds(TEEImage& image, TGenerator& gen, const TState& s) {
   const TState after = Capture(image);
   if (mask == s.mask) {
     EXPECT_TRUE(result);
+    EXPECT_EQ(image.LastStringOutcome(), TStringOutcome{});
     ExpectUnchanged(s, after);
     return after;
   }
@@ -265,8 +278,8 @@ TState StepKinds(TEEImage& image, TGenerator& gen, const TState& s) {
       length += 2 * n + (b == 2 ? (n > 0 ? 4 : 0) : 4 * n);
     }
   }
-  const bool reckoned = s.length + 6 * n * (Bits(mask) - Bits(s.mask)) <= 512;
-  EXPECT_EQ(result, reckoned && length <= 512);
+  EXPECT_EQ(image.LastStringOutcome(), RoomOutcome(s, length - s.length));
+  EXPECT_EQ(result, length <= 512);
   if (!result) {
     ExpectUnchanged(s, after);
     return after;
@@ -328,6 +341,7 @@ TState StepLanguages(TEEImage& image, TGenerator& gen, const TState& s) {
   const int64_t a = static_cast<int64_t>(fresh.size());
   if (keptCount == n && a == 0) {
     EXPECT_TRUE(result);
+    EXPECT_EQ(image.LastStringOutcome(), TStringOutcome{});
     ExpectUnchanged(s, after);
     return after;
   }
@@ -350,8 +364,8 @@ TState StepLanguages(TEEImage& image, TGenerator& gen, const TState& s) {
     length += 2 * a * (rows + 1) + 4 * a * (rows - (serial ? 1 : 0));
     length += serial && keptCount == 0 ? 4 : 0;
   }
-  const bool reckoned = s.length + 6 * rows * (static_cast<int64_t>(list.size()) - n) <= 512;
-  EXPECT_EQ(result, reckoned && length <= 512);
+  EXPECT_EQ(image.LastStringOutcome(), RoomOutcome(s, length - s.length));
+  EXPECT_EQ(result, length <= 512);
   if (!result) {
     ExpectUnchanged(s, after);
     return after;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace testimages;
 
 namespace {
@@ -200,6 +202,51 @@ TEST(SetLangs, DescriptorSharedAcrossLanguagesStaysWithTheKeptOne) {
   EXPECT_EQ(StringOf(image, kFr, 1), kPlaceholder);
 }
 
+// ---- Room reckoned exactly -------------------------------------------------------------------
+
+// Manufacturer only, two languages: "a", then a 100-byte descriptor ending at 510.
+TBytes LongSecondLanguage() {
+  TD4Builder b({kEn, kDe}, 0x01);
+  b.Point(0, 0, b.Append(Descriptor("a")));
+  b.Point(0, 1, b.Append(Descriptor(std::string(49, 'd')), 410 - b.End()));
+  return b.Bytes();
+}
+
+TEST(ExactRoom, ChangesThatFitGoAheadToTheLastByte) {
+  std::vector<uint16_t> many(121);
+  for (uint16_t j = 0; j < many.size(); ++j) {
+    many[j] = static_cast<uint16_t>(0x1000 + j);
+  }
+  const uint16_t replaced[] = {kEn, kFr, 0x0411};
+  struct TFit {
+    const char* name;
+    TBytes bytes;
+    std::function<bool(TEEImage&)> change;
+    uint32_t length;
+  } cases[] = {
+      // 2N + 4, not 6N: 500 + 10.
+      {"serial number added to three languages", EndingAt({kEn, kDe, kFr}, 500),
+       [](TEEImage& i) { return i.SetSupportedStrings(0x05); }, 510},
+      // The 100 + 4 bytes of the removed language pay for two new ones (16).
+      {"language with a long string replaced by two", LongSecondLanguage(),
+       [&](TEEImage& i) { return i.SetLanguages(replaced, 3); }, 422},
+      // 24 + 121 LANGIDs + 121 entries + one shared placeholder.
+      {"121 languages sharing one serial placeholder", TD4Builder({}, 0).Bytes(),
+       [&](TEEImage& i) { return i.SetSupportedStrings(0x04) && i.SetLanguages(many.data(), 121); },
+       512},
+  };
+  for (const TFit& c : cases) {
+    TEEImage image = Load(c.bytes);
+    ASSERT_TRUE(image.IsValid()) << c.name;
+    // A refusal leaves a reason behind, which the success must clear.
+    ASSERT_FALSE(image.SetStringDescriptor(0x7777, 1, kPlaceholder.data())) << c.name;
+    EXPECT_TRUE(c.change(image)) << c.name;
+    EXPECT_EQ(image.LastStringOutcome(), TStringOutcome{}) << c.name;
+    EXPECT_EQ(image.GetLength(), c.length) << c.name;
+    EXPECT_TRUE(ReloadsValid(image)) << c.name;
+  }
+}
+
 // ---- Memory failures part-way ----------------------------------------------------------------
 
 // Makes every allocation of `change` fail in turn; each failure must leave the image exactly as
@@ -221,6 +268,8 @@ template <typename TChange> void FailEachAllocation(const TBytes& bytes, TChange
       EXPECT_FALSE(result) << "allocation " << index;
       EXPECT_EQ(Snap(image), before) << "allocation " << index;
       EXPECT_EQ(reports, std::vector<bool>{false}) << "allocation " << index;
+      EXPECT_EQ(image.LastStringOutcome(), TStringOutcome{TStringRefusal::OutOfMemory})
+          << "allocation " << index;
     }
   }
   EXPECT_TRUE(completed);
