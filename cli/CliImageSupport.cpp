@@ -53,8 +53,33 @@ std::unique_ptr<TFileLock> TCliImageSupport::LockForEdit(const TCliContext& cont
   return lock;
 }
 
-std::string TCliImageSupport::RefusalText(const TEEImage&) {
-  return "no room: the change does not fit in the 512-byte image";
+std::string TCliImageSupport::RefusalText(const TEEImage& image) {
+  const TStringOutcome& outcome = image.LastStringOutcome();
+  switch (outcome.FReason) {
+  case TStringRefusal::NoRoom:
+    return "no room in the 512-byte image: the change needs " + std::to_string(outcome.FNeeded) +
+           " more bytes, " + std::to_string(outcome.FFree) + " are free";
+  case TStringRefusal::UnsoundLayout:
+    return "the image's string descriptors overlap partly or lie out of place, and such an image "
+           "is not edited";
+  case TStringRefusal::NoStringArea:
+    return "the image has no string area (only a valid 0xD4 image has)";
+  case TStringRefusal::NoLanguage:
+    return "the image has no such language";
+  case TStringRefusal::KindNotCarried:
+    return "the image does not carry that string kind";
+  case TStringRefusal::BadDescriptor:
+    return "the descriptor would not be a valid string";
+  case TStringRefusal::TooManyLanguages:
+    return "more than 255 languages cannot be stored";
+  case TStringRefusal::OutOfMemory:
+    return "out of memory";
+  case TStringRefusal::NoLanguageList:
+  case TStringRefusal::ShiftOutsideImage:
+  case TStringRefusal::None:
+    break;
+  }
+  return "the image refused the change";
 }
 
 void TCliImageSupport::CheckStillValid(const TEEImage& image, const std::string& what) {

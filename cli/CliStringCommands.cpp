@@ -107,7 +107,11 @@ void RequireKind(const TEEImage& image, uint8_t kind) {
   }
 }
 
-const char* kNoRoom = "no room: the change does not fit in the 512-byte image";
+// The image refused a change of its string area: why, as the image says.
+[[noreturn]] void Refused(const TEEImage& image, const std::string& what) {
+  throw TCliError(cliexit::kData,
+                  what + " cannot be made: " + TCliImageSupport::RefusalText(image));
+}
 
 } // namespace
 
@@ -145,13 +149,13 @@ int TCliStringCommands::Strings(TCliContext& context, const TCliArgs& parsed) {
   }
 
   if (!image->SetSupportedStrings(mask) || image->GetSupportedStrings() != mask) {
-    throw TCliError(cliexit::kData, kNoRoom);
+    Refused(*image, "the change of string kinds");
   }
   if (!hasLanguages && mask != 0) {
     // Strings without languages have no descriptors yet: the first language creates them.
     const uint16_t langid = LangIdFromText(parsed.Value("--lang"));
     if (!image->SetLanguages(&langid, 1) || image->GetLanguageCount() != 1) {
-      throw TCliError(cliexit::kData, kNoRoom);
+      Refused(*image, "the first language");
     }
   }
   TCliImageSupport::CheckStillValid(*image, "the change of strings");
@@ -224,7 +228,7 @@ int TCliStringCommands::Languages(TCliContext& context, const TCliArgs& parsed) 
     }
     if (!image->SetLanguages(list.data(), static_cast<uint8_t>(list.size())) ||
         TCliImageSupport::Languages(*image) != expected) {
-      throw TCliError(cliexit::kData, kNoRoom);
+      Refused(*image, "the change of languages");
     }
   }
   TCliImageSupport::CheckStillValid(*image, "the change of languages");

@@ -202,13 +202,69 @@ TEST_F(StringAreaTest, RefusalsChangeNothing) {
       Run({"string", path, "--lang", "0409", "--kind", "product", std::string(126, 'a')}).code, 0);
 }
 
-TEST_F(StringAreaTest, StringThatDoesNotFitSaysSo) {
-  const std::vector<uint8_t> full = NearlyFullImage();
-  const std::string path = WriteFile("s.bin", full);
-  const TRun run = Run({"string", path, "--lang", "0407", "--kind", "product", "abcdefghijkl"});
-  EXPECT_EQ(run.code, kData);
-  EXPECT_THAT(run.err, HasSubstr("no room"));
-  EXPECT_EQ(ReadFile(path), full);
+// The image's own layout of overlapping descriptors: manufacturer at 30 and product at 36, both
+// 10 bytes long, so the product begins inside the manufacturer.
+std::vector<uint8_t> OverlappingImage() {
+  std::vector<uint8_t> bytes(40, 0);
+  bytes[0] = 0xD4;
+  bytes[20] = 1;
+  bytes[21] = 0x03;
+  bytes[24] = 0x09;
+  bytes[25] = 0x04;
+  bytes[26] = 30;
+  bytes[28] = 36;
+  for (const size_t at : {30u, 36u}) {
+    bytes[at] = 10;
+    bytes[at + 1] = 3;
+    bytes[at + 2] = 'a';
+  }
+  bytes[38] = 'b'; // the product's first character, in the manufacturer's text
+  return bytes;
+}
+
+// A refusal names what really stood in the way, not always "no room".
+TEST_F(StringAreaTest, RefusalsSayTheTrueReason) {
+  struct TCase {
+    const char* name;
+    std::vector<uint8_t> image;
+    std::vector<std::string> args; // after the file
+    const char* says;
+  };
+  const std::string unsound = "descriptors overlap partly or lie out of place";
+  const TCase cases[] = {
+      {"string, no room",
+       NearlyFullImage(),
+       {"string", "--lang", "0407", "--kind", "product", "abcdefghijkl"},
+       "no room in the 512-byte image: the change needs 20 more bytes, 8 are free"},
+      {"kinds, no room", NearlyFullImage(), {"strings", "+config-hs"}, "needs 12 more bytes, 8"},
+      {"languages, no room", NearlyFullImage(), {"languages", "+0x040c"}, "needs 14 more bytes"},
+      {"string, overlapping",
+       OverlappingImage(),
+       {"string", "--lang", "0409", "--kind", "product", "x"},
+       unsound.c_str()},
+      {"kinds, overlapping", OverlappingImage(), {"strings", "+serial"}, unsound.c_str()},
+      {"languages, overlapping", OverlappingImage(), {"languages", "+0407"}, unsound.c_str()},
+      {"no such language",
+       SampleStringImage(),
+       {"string", "--lang", "0411", "--kind", "product", "x"},
+       "the image has no language 0x0411"},
+      {"kind not carried",
+       SampleStringImage(),
+       {"string", "--lang", "0409", "--kind", "config-fs", "x"},
+       "the image carries no config-fs string"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(TEEImage(c.image.data(), static_cast<int32_t>(c.image.size())).IsValid());
+    const std::string path = WriteFile("s.bin", c.image);
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin() + 1, path);
+    const TRun run = Run(args);
+    EXPECT_EQ(run.code, kData);
+    EXPECT_THAT(run.err, HasSubstr(c.says));
+    EXPECT_THAT(run.err, Not(HasSubstr(c.says == unsound ? "no room" : "overlap")));
+    EXPECT_EQ(ReadFile(path), c.image);
+  }
 }
 
 TEST_F(StringAreaTest, SerialNumberIsSharedByEveryLanguage) {
