@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The seam below the device channel: it stands where the hub maker's driver and the platform's
@@ -23,4 +25,11 @@ public:
                          uint32_t* returned) = 0; // one buffer in and out, as DeviceIoControl
   virtual bool Close(THandle handle) = 0;
   virtual THubError LastError() const = 0; // why the last failing call failed
+
+  // Waits at most `timeout` for a hub to be plugged in or out; true when one may have been, so
+  // the caller lists the hubs again. A driver that cannot tell just waits (the caller polls).
+  virtual bool WaitForChange(std::chrono::milliseconds timeout) {
+    std::this_thread::sleep_for(timeout);
+    return true;
+  }
 };

@@ -3,6 +3,8 @@
 #include "HubRequests.h"
 #include "ImageFile.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +20,7 @@ struct TSimulatedHubDriver::THub {
   std::vector<uint8_t> FData;
   TFaults FFaults;
   uint32_t FRequests = 0;
+  std::atomic<bool> FFromFolder{false}; // gone when its file is
 };
 
 namespace {
@@ -190,8 +193,74 @@ THubError TSimulatedHubDriver::LastError() const {
   return found == FErrors.end() ? THubError::None : found->second;
 }
 
+void TSimulatedHubDriver::WatchFolder(const std::string& folder) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FFolder = folder;
+}
+
+void TSimulatedHubDriver::SyncFolder() {
+  std::string folder;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    folder = FFolder;
+  }
+  if (folder.empty()) {
+    return;
+  }
+  std::vector<std::string> present;
+  std::error_code code;
+  for (fs::directory_iterator entry(folder, code), end; !code && entry != end;
+       entry.increment(code)) {
+    const std::string name = entry->path().filename().string();
+    std::error_code sizeCode;
+    if (!name.empty() && name[0] != '.' && entry->is_regular_file(sizeCode) &&
+        entry->file_size(sizeCode) == kEepromSize && !sizeCode) {
+      present.push_back(entry->path().string());
+    }
+  }
+  std::vector<THub*> hubs;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    for (const auto& hub : FHubs) {
+      hubs.push_back(hub.get());
+    }
+  }
+  for (THub* hub : hubs) {
+    if (!hub->FFromFolder) {
+      continue;
+    }
+    const auto at = std::find(present.begin(), present.end(), hub->FFile);
+    std::lock_guard<std::mutex> guard(hub->FLock);
+    if (at == present.end()) {
+      hub->FFaults.FGone = true;
+      continue;
+    }
+    present.erase(at);
+    if (hub->FFaults.FGone) {
+      // Plugged in again: as it is now.
+      std::string error;
+      TAddProblem problem{};
+      if (LoadEeprom(hub->FFile, hub->FData, error, problem)) {
+        hub->FFaults.FGone = false;
+      }
+    }
+  }
+  for (const std::string& file : present) {
+    std::string error;
+    if (AddHub(file, error)) {
+      std::lock_guard<std::mutex> guard(FLock);
+      for (const auto& hub : FHubs) {
+        if (hub->FFile == file) {
+          hub->FFromFolder = true;
+        }
+      }
+    }
+  }
+}
+
 bool TSimulatedHubDriver::PresentInterfaces(std::vector<std::string>& paths) {
   paths.clear();
+  SyncFolder();
   std::vector<THub*> hubs;
   bool fails = false;
   {
@@ -276,6 +345,9 @@ bool TSimulatedHubDriver::IoControl(THandle handle, uint32_t code, uint8_t* buff
     std::lock_guard<std::mutex> bus(hub->FBus);
     std::unique_lock<std::mutex> guard(hub->FLock);
     ++hub->FRequests;
+    if (hub->FFaults.FVanishAfter > 0 && hub->FRequests > hub->FFaults.FVanishAfter) {
+      hub->FFaults.FGone = true;
+    }
     if (hub->FFaults.FGone) {
       error = THubError::NotFound;
     } else if (hub->FFaults.FIoControlFails) {
@@ -333,6 +405,14 @@ bool TSimulatedHubDriver::Execute(THub& hub, std::unique_lock<std::mutex>& state
       state.unlock();
       std::this_thread::sleep_for(delay.FPageTime * pages);
       state.lock();
+    }
+    // A hub whose file was taken away while it wrote is unplugged: its save must not put the
+    // file back.
+    std::error_code code;
+    if (hub.FFaults.FGone || (hub.FFromFolder && !fs::exists(hub.FFile, code))) {
+      hub.FFaults.FGone = true;
+      error = THubError::NotFound;
+      return false;
     }
     // The EEPROM keeps what its file keeps: a write that cannot be saved did not happen.
     if (!SaveAtomically(hub.FFile, stored)) {

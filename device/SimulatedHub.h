@@ -35,7 +35,8 @@ public:
     bool FCorruptWrite = false;   // a write that covers FCorruptAddress stores that byte with
     uint32_t FCorruptAddress = 0; // FCorruptMask flipped, and reports success
     uint8_t FCorruptMask = 0x01;
-    bool FGone = false; // unplugged: not listed, Open and open handles fail with NotFound
+    bool FGone = false;        // unplugged: not listed, Open and open handles fail with NotFound
+    uint32_t FVanishAfter = 0; // unplugged after this many I/O controls (0: never)
   };
 
   TSimulatedHubDriver();
@@ -63,6 +64,13 @@ public:
   // Makes the listing of hubs itself fail (with Io), as when the platform cannot enumerate.
   void SetEnumerationFails(bool fails);
 
+  // Hubs that come and go: every 512-byte file in `folder` whose name does not begin with '.'
+  // is a hub plugged in, from the listing that first sees it until the listing that finds it
+  // gone. A file that comes back is a hub plugged in again (its file read afresh). Saves of a
+  // hub's own file go through hidden temporary names and keep the name, so they are no
+  // appearance.
+  void WatchFolder(const std::string& folder);
+
   // Makes writes take the time a real I2C EEPROM takes: `perPage` for every started page of
   // `pageSize` bytes. A page size of 0 turns the delay off.
   void SetPageWriteDelay(uint32_t pageSize, std::chrono::microseconds perPage);
@@ -89,11 +97,13 @@ private:
   uint32_t FPageSize = 0;
   std::chrono::microseconds FPageTime{0};
   bool FEnumerationFails = false;
+  std::string FFolder; // watched for hubs, or empty
 
   mutable std::mutex FErrorLock; // taken alone, never while holding another lock
   std::map<std::thread::id, THubError> FErrors;
 
   bool Add(const std::string& file, std::string& error, TAddProblem& problem);
+  void SyncFolder();
   THub* Find(const std::string& path) const;   // with FLock held
   THub* Lookup(const std::string& path) const; // takes FLock
   void Fail(THubError error);

@@ -84,8 +84,40 @@ TUsbHubDriver::TUsbHubDriver(TUsbBinding binding) : FBinding(std::move(binding))
 TUsbHubDriver::~TUsbHubDriver() {
   // Every device handle must be closed before its context goes.
   FHandles.clear();
+  if (FContext && FHotplug == THotplug::On)
+    libusb_hotplug_deregister_callback(FContext, FHotplugHandle);
   if (FContext)
     libusb_exit(FContext);
+}
+
+bool TUsbHubDriver::WaitForChange(std::chrono::milliseconds timeout) {
+  if (FContext && FHotplug == THotplug::Unknown) {
+    FHotplug = THotplug::Off;
+    const auto changed = [](libusb_context*, libusb_device*, libusb_hotplug_event,
+                            void* driver) -> int {
+      static_cast<TUsbHubDriver*>(driver)->FChanged = true;
+      return 0; // stay registered
+    };
+    if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) &&
+        libusb_hotplug_register_callback(
+            FContext,
+            static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                              LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+            static_cast<libusb_hotplug_flag>(0), LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+            LIBUSB_HOTPLUG_MATCH_ANY, changed, this, &FHotplugHandle) == LIBUSB_SUCCESS)
+      FHotplug = THotplug::On;
+  }
+  if (FHotplug != THotplug::On)
+    return THubDriver::WaitForChange(timeout);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!FChanged && std::chrono::steady_clock::now() < deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        deadline - std::chrono::steady_clock::now());
+    timeval wait{static_cast<time_t>(left.count() / 1000000),
+                 static_cast<suseconds_t>(left.count() % 1000000)};
+    libusb_handle_events_timeout_completed(FContext, &wait, nullptr);
+  }
+  return FChanged.exchange(false);
 }
 
 THubError TUsbHubDriver::TranslateError(int libusbError) {

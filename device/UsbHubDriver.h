@@ -3,6 +3,7 @@
 #include "HubDriver.h"
 #include "UsbBinding.h"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -40,6 +41,8 @@ public:
                  uint32_t* returned) override;
   bool Close(THandle handle) override;
   THubError LastError() const override;
+  // Through libusb's hot-plug events where the platform has them; a plain wait otherwise.
+  bool WaitForChange(std::chrono::milliseconds timeout) override;
 
   // Beside the seam, for listings: every present device, bound or not, in path order. Nothing
   // is opened. False when the enumeration itself failed.
@@ -67,6 +70,10 @@ private:
   const TUsbBinding FBinding;
   libusb_context* FContext = nullptr;
   THubError FInitError = THubError::None;
+  enum class THotplug { Unknown, On, Off };
+  THotplug FHotplug = THotplug::Unknown; // registered on the first wait
+  int FHotplugHandle = 0;
+  std::atomic<bool> FChanged{false};
 
   mutable std::mutex FLock; // guards the two maps and FNextHandle
   std::map<THandle, std::shared_ptr<TOpenHub>> FHandles;
