@@ -3,6 +3,7 @@
 #include "CliDeviceCommands.h"
 #include "CliExchangeCommands.h"
 #include "CliImageCommands.h"
+#include "CliProductionCommands.h"
 #include "CliStringCommands.h"
 
 namespace {
@@ -10,6 +11,9 @@ namespace {
 const TCliOption kOutput{"-o", "OUT", "write the result to OUT instead of changing IMAGE in place"};
 const TCliOption kDevice{"--device", "PATH", "the hub to act on (see korvane-cli list)"};
 const TCliOption kAll{"--all", "", "every bound hub, in parallel, one line per hub"};
+const TCliOption kLedger{"--ledger", "URL",
+                         "the ledger: sqlite:PATH (default sqlite:$XDG_DATA_HOME/korvane/"
+                         "ledger.sqlite), postgresql://... or postgresql: (the PG* variables)"};
 const TCliOption kBackupDir{"--backup-dir", "DIR",
                             "where the backup of each hub's EEPROM goes (default: the current "
                             "folder)"};
@@ -139,6 +143,58 @@ const std::vector<TCliCommand>& TCliCommandTable::Commands() {
        "Compares the hub's image with the file; names the first differing address.",
        {kDevice, kAll},
        TCliDeviceCommands::Verify},
+      {"program",
+       "program IMAGE (--device PATH | --all | --watch) [--serial SCHEME] [--keep-serial] "
+       "[--ledger URL] [--station NAME] [--dry-run] [--backup-dir DIR] [--no-verify]",
+       "program boards, each with its own serial number, recorded in the ledger",
+       "For each board: reads it and saves the backup, gives it its own serial number from the "
+       "ledger, writes IMAGE with that serial, reads it back and records the outcome. --all "
+       "programs every bound hub at once; --watch programs each hub as it is plugged in, until "
+       "Ctrl+C. A serial that may have reached a board is never given again. Exits 0 when every "
+       "board was programmed, 74 when any failed, 65 when IMAGE cannot carry the next serial, "
+       "75 when the ledger cannot be reached.",
+       {kDevice,
+        kAll,
+        {"--watch", "", "program each hub as it appears, until Ctrl+C or SIGTERM"},
+        {"--serial", "SCHEME",
+         "counter:FORMAT (one %0Nd, e.g. KV-%06d), list:FILE (its lines in turn) or clock "
+         "(the default: twelve hexadecimal digits from the clock)"},
+        {"--serial-start", "N", "where a new counter starts (default 1)"},
+        {"--keep-serial", "", "a board that already has a serial number of its own keeps it"},
+        kLedger,
+        {"--station", "NAME", "this station's name in the ledger (default: the host name)"},
+        {"--dry-run", "",
+         "read each board and say what it would get; write nothing, take no serial"},
+        kBackupDir,
+        {"--no-verify", "", "do not read the image back"}},
+       TCliProductionCommands::Program},
+      {"ledger list",
+       "ledger list [--ledger URL]",
+       "every row of the ledger",
+       "Lists every attempt the ledger recorded: time (UTC), station, hub, serial, result "
+       "(sending, programmed, failed, interrupted, returned), whether the serial was kept, "
+       "error. A row still at sending belongs to a station that is at work or was stopped.",
+       {kLedger},
+       TCliProductionCommands::LedgerList},
+      {"ledger find",
+       "ledger find SERIAL [--ledger URL]",
+       "the rows of one serial number",
+       "Shows the rows of one serial number; exits 1 when the ledger has none.",
+       {kLedger},
+       TCliProductionCommands::LedgerFind},
+      {"ledger export",
+       "ledger export --csv [--ledger URL]",
+       "the whole ledger as CSV",
+       "Writes every row as CSV (RFC 4180) on standard output.",
+       {{"--csv", "", "comma-separated values with a header line"}, kLedger},
+       TCliProductionCommands::LedgerExport},
+      {"ledger close-stale",
+       "ledger close-stale --older-than AGE [--ledger URL]",
+       "mark rows left at sending as interrupted",
+       "Marks the rows left at sending longer than AGE ago (90s, 30m, 2h, 1d) as interrupted: "
+       "their station stopped before it recorded the outcome. Their serials stay used.",
+       {{"--older-than", "AGE", "how long ago (90s, 30m, 2h, 1d)"}, kLedger},
+       TCliProductionCommands::LedgerCloseStale},
   };
   return commands;
 }
@@ -156,6 +212,10 @@ const std::vector<TCliOption>& TCliCommandTable::GlobalOptions() {
   static const std::vector<TCliOption> options = {
       {"--simulate", "FILE", "a simulated hub whose EEPROM is FILE (repeatable)"},
       {"--vidpid", "VID:PID", "bind a hub for this run (repeatable)"},
+      {"--simulate-dir", "DIR",
+       "simulated hubs that come and go: every 512-byte file in DIR (not beginning with .)"},
+      {"--simulate-page-delay", "MS",
+       "simulated hubs take MS milliseconds per 16-byte page written, as a real EEPROM does"},
       {"--json", "", "structured output"},
   };
   return options;

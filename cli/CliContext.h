@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <istream>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -21,6 +22,10 @@ struct TCliContext {
   bool json = false;
   std::vector<std::string> simulate; // --simulate FILE, in order
   std::vector<std::string> vidpid;   // --vidpid VID:PID, in order
+  std::string simulateDir;           // --simulate-dir DIR: hubs that come and go as files
+  std::string pageDelay;             // --simulate-page-delay MS, as given
+  // The tool's stderr is a terminal: production runs show a live count there.
+  bool interactive = false;
   // How long an edit waits for another process's edit of the same image file.
   std::chrono::milliseconds lockWait{10000};
 

@@ -1,6 +1,7 @@
 #include "CliDeviceCommands.h"
 
 #include "CliArgs.h"
+#include "CliBoardSteps.h"
 #include "CliContext.h"
 #include "CliDrivers.h"
 #include "CliError.h"
@@ -25,77 +26,6 @@
 namespace {
 
 constexpr uint8_t kErased = 0xFF;
-
-// All 512 bytes the read fetched, whatever the image's length: what a backup must keep.
-std::vector<uint8_t> AllBytes(const TEEImage& image) {
-  std::vector<uint8_t> bytes(kEepromReadSize);
-  for (uint32_t i = 0; i < kEepromReadSize; ++i) {
-    bytes[i] = image.GetByte(static_cast<int32_t>(i));
-  }
-  return bytes;
-}
-
-// Reads the EEPROM; false with `result` filled when the transfer failed.
-bool ReadHub(TTargetDev& channel, std::unique_ptr<TEEImage>& image, const std::string& what,
-             THubResult& result) {
-  const TEepromOutcome outcome = ReadEepromFrom(channel, image);
-  if (outcome == TEepromOutcome::Success || outcome == TEepromOutcome::InvalidImage) {
-    return true;
-  }
-  if (outcome == TEepromOutcome::OutOfMemory) {
-    result.code = cliexit::kSoftware;
-    result.message = what + " failed: out of memory";
-    return false;
-  }
-  TCliHubSession::TransferFailed(channel, what, result);
-  return false;
-}
-
-// Reads the hub's current contents and saves them as a backup before anything is written.
-bool Backup(TTargetDev& channel, const std::string& folder, std::time_t moment, std::string& name,
-            THubResult& result) {
-  std::unique_ptr<TEEImage> current;
-  if (!ReadHub(channel, current, "reading the current image for the backup", result)) {
-    result.message += "; nothing was written";
-    return false;
-  }
-  int error = 0;
-  name = TCliFiles::WriteBackup(folder, channel.Path(), moment, AllBytes(*current), error);
-  if (name.empty()) {
-    result.code = cliexit::kCantCreate;
-    result.message = "the backup could not be written in " + folder + ": " +
-                     TCliFiles::Reason(error) + "; nothing was written";
-    return false;
-  }
-  return true;
-}
-
-// The first address below `length` where the two differ, or -1.
-int FirstDifference(const TEEImage& expected, const TEEImage& actual, uint32_t length) {
-  for (uint32_t i = 0; i < length; ++i) {
-    if (expected.GetByte(static_cast<int32_t>(i)) != actual.GetByte(static_cast<int32_t>(i))) {
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
-}
-
-void Mismatch(const TEEImage& expected, const TEEImage& actual, int address, const char* what,
-              THubResult& result) {
-  result.code = cliexit::kIoError;
-  result.message = std::string(what) + " at " + TCliText::Address(static_cast<uint32_t>(address)) +
-                   ": expected " + TCliText::Hex2(expected.GetByte(address)) + ", read " +
-                   TCliText::Hex2(actual.GetByte(address));
-}
-
-std::string CheckedBackupFolder(const TCliArgs& args) {
-  const std::string folder = args.Value("--backup-dir", ".");
-  std::error_code ec;
-  if (!std::filesystem::is_directory(folder, ec)) {
-    throw TCliError(cliexit::kCantCreate, "backup folder " + folder + " does not exist");
-  }
-  return folder;
-}
 
 std::string FormatUsbId(uint16_t vid, uint16_t pid) {
   return TUsbBinding::FormatId(TUsbId{vid, pid});
@@ -195,12 +125,12 @@ int TCliDeviceCommands::Read(TCliContext& context, const TCliArgs& parsed) {
   const std::vector<std::string> paths = session.Select(parsed, false);
   return session.Run(paths, [&](TTargetDev& channel, THubResult& result) {
     std::unique_ptr<TEEImage> image;
-    const bool read = ReadHub(channel, image, "reading the EEPROM", result);
+    const bool read = TCliBoardSteps::Read(channel, image, "reading the EEPROM", result);
     if (!read) {
       return;
     }
     if (raw) {
-      TCliFiles::Write(out, AllBytes(*image));
+      TCliFiles::Write(out, TCliBoardSteps::AllBytes(*image));
       result.message = "read all 512 bytes into " + out;
       return;
     }
@@ -217,7 +147,7 @@ int TCliDeviceCommands::Read(TCliContext& context, const TCliArgs& parsed) {
 int TCliDeviceCommands::Write(TCliContext& context, const TCliArgs& parsed) {
   parsed.ExpectPositionals(1, 1);
   const std::unique_ptr<TEEImage> image = TCliImageSupport::LoadValid(parsed.Positionals()[0]);
-  const std::string folder = CheckedBackupFolder(parsed);
+  const std::string folder = TCliBoardSteps::CheckedBackupFolder(parsed);
   const bool verify = !parsed.Has("--no-verify");
   TCliHubSession session(context);
   const std::vector<std::string> paths = session.Select(parsed, true);
@@ -239,7 +169,7 @@ int TCliDeviceCommands::Write(TCliContext& context, const TCliArgs& parsed) {
   const uint32_t length = image->GetLength();
   return session.Run(paths, [&](TTargetDev& channel, THubResult& result) {
     std::string backup;
-    if (!Backup(channel, folder, moment, backup, result)) {
+    if (!TCliBoardSteps::Backup(channel, folder, moment, backup, result)) {
       return;
     }
     if (WriteEepromTo(channel, *image) != TEepromOutcome::Success) {
@@ -248,14 +178,7 @@ int TCliDeviceCommands::Write(TCliContext& context, const TCliArgs& parsed) {
       return;
     }
     if (verify) {
-      std::unique_ptr<TEEImage> readBack;
-      if (!ReadHub(channel, readBack, "reading back", result)) {
-        result.message += " (backup: " + backup + ")";
-        return;
-      }
-      const int address = FirstDifference(*image, *readBack, length);
-      if (address >= 0) {
-        Mismatch(*image, *readBack, address, "verify failed: first difference", result);
+      if (!TCliBoardSteps::Verify(channel, *image, result)) {
         result.message += " (backup: " + backup + ")";
         return;
       }
@@ -270,13 +193,13 @@ int TCliDeviceCommands::Erase(TCliContext& context, const TCliArgs& parsed) {
   if (!parsed.Has("--yes")) {
     throw TCliError(cliexit::kUsage, "erase overwrites the hub's image: confirm with --yes");
   }
-  const std::string folder = CheckedBackupFolder(parsed);
+  const std::string folder = TCliBoardSteps::CheckedBackupFolder(parsed);
   TCliHubSession session(context);
   const std::vector<std::string> paths = session.Select(parsed, true);
   const std::time_t moment = std::time(nullptr);
   return session.Run(paths, [&](TTargetDev& channel, THubResult& result) {
     std::string backup;
-    if (!Backup(channel, folder, moment, backup, result)) {
+    if (!TCliBoardSteps::Backup(channel, folder, moment, backup, result)) {
       return;
     }
     if (EraseEepromOn(channel) != TEepromOutcome::Success) {
@@ -285,7 +208,7 @@ int TCliDeviceCommands::Erase(TCliContext& context, const TCliArgs& parsed) {
       return;
     }
     std::unique_ptr<TEEImage> readBack;
-    if (!ReadHub(channel, readBack, "reading back", result)) {
+    if (!TCliBoardSteps::Read(channel, readBack, "reading back", result)) {
       result.message += " (backup: " + backup + ")";
       return;
     }
@@ -306,13 +229,13 @@ int TCliDeviceCommands::Verify(TCliContext& context, const TCliArgs& parsed) {
   const std::vector<std::string> paths = session.Select(parsed, true);
   return session.Run(paths, [&](TTargetDev& channel, THubResult& result) {
     std::unique_ptr<TEEImage> current;
-    const bool read = ReadHub(channel, current, "reading the EEPROM", result);
+    const bool read = TCliBoardSteps::Read(channel, current, "reading the EEPROM", result);
     if (!read) {
       return;
     }
-    const int address = FirstDifference(*image, *current, image->GetLength());
+    const int address = TCliBoardSteps::FirstDifference(*image, *current, image->GetLength());
     if (address >= 0) {
-      Mismatch(*image, *current, address, "differs: first difference", result);
+      TCliBoardSteps::Mismatch(*image, *current, address, "differs: first difference", result);
       return;
     }
     result.message = "matches (" + std::to_string(image->GetLength()) + " bytes)";

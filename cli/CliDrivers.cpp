@@ -6,6 +6,9 @@
 #include "UsbBinding.h"
 #include "UsbHubDriver.h"
 
+#include <cstdlib>
+#include <filesystem>
+
 void TCliDrivers::LoadBindings(const TCliContext& context, TUsbBinding& bound, bool files) {
   if (files) {
     std::vector<std::string> problems;
@@ -25,7 +28,7 @@ void TCliDrivers::LoadBindings(const TCliContext& context, TUsbBinding& bound, b
 }
 
 std::unique_ptr<THubDriver> TCliDrivers::Make(const TCliContext& context, TUsbBinding& bound) {
-  if (context.simulate.empty()) {
+  if (context.simulate.empty() && context.simulateDir.empty()) {
     LoadBindings(context, bound, true);
     return std::make_unique<TUsbHubDriver>(bound);
   }
@@ -42,6 +45,23 @@ std::unique_ptr<THubDriver> TCliDrivers::Make(const TCliContext& context, TUsbBi
                                                            : cliexit::kData;
       throw TCliError(code, "--simulate " + file + ": " + error);
     }
+  }
+  if (!context.simulateDir.empty()) {
+    std::error_code code;
+    if (!std::filesystem::is_directory(context.simulateDir, code)) {
+      throw TCliError(cliexit::kNoInput, "--simulate-dir " + context.simulateDir + ": no folder");
+    }
+    driver->WatchFolder(context.simulateDir);
+  }
+  if (!context.pageDelay.empty()) {
+    char* end = nullptr;
+    const unsigned long milliseconds = std::strtoul(context.pageDelay.c_str(), &end, 10);
+    if (end == context.pageDelay.c_str() || *end != '\0' || milliseconds > 60000) {
+      throw TCliError(cliexit::kUsage,
+                      "--simulate-page-delay takes milliseconds (0 to 60000), not \"" +
+                          context.pageDelay + "\"");
+    }
+    driver->SetPageWriteDelay(16, std::chrono::milliseconds(milliseconds));
   }
   return driver;
 }

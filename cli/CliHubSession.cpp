@@ -21,7 +21,7 @@ TCliHubSession::TCliHubSession(TCliContext& context) : FContext(context) {
 TCliHubSession::~TCliHubSession() = default;
 
 bool TCliHubSession::Simulated() const {
-  return !FContext.simulate.empty();
+  return !FContext.simulate.empty() || !FContext.simulateDir.empty();
 }
 
 std::string TCliHubSession::AccessFix() {

@@ -16,6 +16,25 @@ namespace {
 
 constexpr std::string_view kHelpCommand = "help";
 
+// A command's name as the table has it: "list" under "ledger" is "ledger list".
+std::string FullName(const CLI::App* app) {
+  const CLI::App* parent = app->get_parent();
+  return parent == nullptr || parent->get_parent() == nullptr
+             ? app->get_name()
+             : parent->get_name() + " " + app->get_name();
+}
+
+// The commands that group others ("ledger"): what they hold.
+std::string GroupSummary(std::string_view group) {
+  std::string names;
+  for (const TCliCommand& command : TCliCommandTable::Commands()) {
+    if (command.name.rfind(std::string(group) + " ", 0) == 0) {
+      names += (names.empty() ? "" : ", ") + std::string(command.name.substr(group.size() + 1));
+    }
+  }
+  return std::string(group) + " commands: " + names;
+}
+
 // Help as the tool writes it: the usage line first, then what the command does, its options, and
 // for the tool the commands and the exit codes.
 class THelpFormatter : public CLI::Formatter {
@@ -38,9 +57,9 @@ public:
 
   // A command in the tool's list: its name and one line, not its whole description.
   std::string make_subcommand(const CLI::App* sub) const override {
-    const TCliCommand* command = TCliCommandTable::Find(sub->get_name());
+    const TCliCommand* command = TCliCommandTable::Find(FullName(sub));
     std::string name = "  " + sub->get_name();
-    name.resize(std::max<size_t>(name.size() + 1, 14), ' ');
+    name.resize(std::max<size_t>(name.size() + 2, 16), ' ');
     return name + std::string(command ? command->summary : sub->get_description()) + "\n";
   }
 
@@ -48,9 +67,9 @@ public:
     if (app->get_parent() == nullptr) {
       return "usage: korvane-cli [GLOBAL OPTIONS] COMMAND [ARGS]\n";
     }
-    const TCliCommand* command = TCliCommandTable::Find(app->get_name());
-    return "usage: korvane-cli " + std::string(command ? command->synopsis : app->get_name()) +
-           "\n";
+    const TCliCommand* command = TCliCommandTable::Find(FullName(app));
+    return "usage: korvane-cli " +
+           (command ? std::string(command->synopsis) : app->get_name() + " COMMAND [ARGS]") + "\n";
   }
 
   // Text broken into lines of at most 100 characters, each indented by `indent` blanks.
@@ -97,6 +116,10 @@ void StoreGlobal(TCliContext& context, std::string_view name, const std::string&
     context.vidpid.push_back(value);
   } else if (name == "--json") {
     context.json = true;
+  } else if (name == "--simulate-dir") {
+    context.simulateDir = value;
+  } else if (name == "--simulate-page-delay") {
+    context.pageDelay = value;
   }
 }
 
@@ -143,8 +166,22 @@ TApp BuildApp(TCliContext* context) {
   app.set_help_flag("-h,--help", "this text; COMMAND --help for one command");
   app.require_subcommand(0, 1);
   AddGlobalOptions(app, context);
+  std::map<std::string, CLI::App*> groups;
   for (const TCliCommand& command : TCliCommandTable::Commands()) {
-    CLI::App* sub = app.add_subcommand(std::string(command.name), std::string(command.summary));
+    CLI::App* parent = &app;
+    std::string name(command.name);
+    if (const size_t space = name.find(' '); space != std::string::npos) {
+      const std::string group = name.substr(0, space);
+      if (groups.count(group) == 0) {
+        groups[group] = app.add_subcommand(group, GroupSummary(group));
+        groups[group]->group("Commands");
+        groups[group]->require_subcommand(0, 1);
+        AddGlobalOptions(*groups[group], context);
+      }
+      parent = groups[group];
+      name = name.substr(space + 1);
+    }
+    CLI::App* sub = parent->add_subcommand(name, std::string(command.summary));
     sub->description(std::string(command.description));
     sub->group("Commands");
     sub->set_help_flag("-h,--help", "this text");
@@ -179,7 +216,13 @@ std::string TCliParser::Help(const TCliCommand* command) {
   if (command == nullptr) {
     return built.app->help();
   }
-  return built.app->get_subcommand(std::string(command->name))->help();
+  std::string name(command->name);
+  CLI::App* app = built.app.get();
+  for (size_t space = name.find(' '); space != std::string::npos; space = name.find(' ')) {
+    app = app->get_subcommand(name.substr(0, space));
+    name = name.substr(space + 1);
+  }
+  return app->get_subcommand(name)->help();
 }
 
 TCliParser::TParsed TCliParser::Parse(const std::vector<std::string>& args, TCliContext& context) {
@@ -223,15 +266,28 @@ TCliParser::TParsed TCliParser::Parse(const std::vector<std::string>& args, TCli
     return parsed;
   }
   CLI::App* sub = chosen.front();
+  while (!sub->get_subcommands().empty()) {
+    sub = sub->get_subcommands().front(); // "ledger list"
+  }
+  if (built.commands.count(sub) == 0 && sub->get_name() != kHelpCommand) {
+    // A group without its command: what it holds.
+    parsed.help = sub->help();
+    parsed.helpIsUsageError = true;
+    return parsed;
+  }
   std::vector<std::string> rest = sub->remaining();
   if (sub->get_name() == kHelpCommand) {
     if (rest.empty()) {
       parsed.help = Help();
       return parsed;
     }
-    const TCliCommand* command = TCliCommandTable::Find(rest.front());
+    std::string name = rest.front();
+    for (size_t i = 1; i < rest.size(); ++i) {
+      name += " " + rest[i];
+    }
+    const TCliCommand* command = TCliCommandTable::Find(name);
     if (command == nullptr) {
-      throw TCliError(cliexit::kUsage, "unknown command \"" + rest.front() + "\"");
+      throw TCliError(cliexit::kUsage, "unknown command \"" + name + "\"");
     }
     parsed.help = Help(command);
     return parsed;

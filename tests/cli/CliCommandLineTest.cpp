@@ -1,6 +1,8 @@
 // The command line as the parser reads it: help made from the command table, names matched
 // without regard to case with suggestions for near misses, and arguments that look like options.
 
+#include <sstream>
+
 #include "CliCommandTable.h"
 #include "CliImageSupport.h"
 #include "CliTestSupport.h"
@@ -23,14 +25,24 @@ TEST_F(CommandLineTest, HelpComesFromTheOneTableOfCommands) {
   }
   for (const TCliCommand& command : TCliCommandTable::Commands()) {
     SCOPED_TRACE(command.name);
-    EXPECT_THAT(tool.out, HasSubstr(std::string(command.summary)));
-    const TRun own = Run({std::string(command.name), "--help"});
+    // "ledger list" is two words: the group's help lists what it holds.
+    std::vector<std::string> words;
+    std::istringstream name{std::string(command.name)};
+    for (std::string word; name >> word;) {
+      words.push_back(word);
+    }
+    const std::string listing = words.size() == 1 ? tool.out : Run({words.front(), "--help"}).out;
+    EXPECT_THAT(listing, HasSubstr(std::string(command.summary)));
+    std::vector<std::string> asked = words;
+    asked.push_back("--help");
+    const TRun own = Run(asked);
     EXPECT_EQ(own.code, kOk);
     EXPECT_THAT(own.out, HasSubstr("usage: korvane-cli " + std::string(command.synopsis) + "\n"));
     for (const TCliOption& option : command.options) {
       EXPECT_THAT(own.out, HasSubstr(std::string(option.help)));
     }
-    EXPECT_EQ(Run({"help", std::string(command.name)}).out, own.out);
+    words.insert(words.begin(), "help");
+    EXPECT_EQ(Run(words).out, own.out);
   }
   const TRun none = Run({});
   EXPECT_EQ(none.code, kUsage);
