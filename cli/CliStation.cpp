@@ -254,8 +254,8 @@ void TCliStation::Program(TBoard& board) {
   THubResult result;
   if (WriteEepromTo(*board.FChannel, *image) != TEepromOutcome::Success) {
     TCliHubSession::TransferFailed(*board.FChannel, "writing", result);
-    if (board.FChannel->LastError() == THubError::NotFound && board.FGiven) {
-      refuse("the board was unplugged before the write; its serial goes to the next board");
+    if (board.FChannel->LastFailureSentNothing() && board.FGiven) {
+      refuse(result.message + " before the write began; its serial goes to the next board");
       return;
     }
   } else if (!FSettings.FVerify || TCliBoardSteps::Verify(*board.FChannel, *image, result)) {

@@ -32,4 +32,9 @@ public:
     std::this_thread::sleep_for(timeout);
     return true;
   }
+
+  // Whether the last failing call (of this thread, as LastError) is known never to have reached
+  // the hub. A USB hub unplugged during a control transfer fails it just as one that was gone
+  // before it did, so by default nothing is known: the request may have been sent in part.
+  virtual bool LastFailureSentNothing() const { return false; }
 };

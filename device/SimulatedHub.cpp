@@ -182,15 +182,21 @@ void TSimulatedHubDriver::SetEnumerationFails(bool fails) {
   FEnumerationFails = fails;
 }
 
-void TSimulatedHubDriver::Fail(THubError error) {
+void TSimulatedHubDriver::Fail(THubError error, bool sentNothing) {
   std::lock_guard<std::mutex> guard(FErrorLock);
-  FErrors[std::this_thread::get_id()] = error;
+  FErrors[std::this_thread::get_id()] = {error, sentNothing};
 }
 
 THubError TSimulatedHubDriver::LastError() const {
   std::lock_guard<std::mutex> guard(FErrorLock);
   const auto found = FErrors.find(std::this_thread::get_id());
-  return found == FErrors.end() ? THubError::None : found->second;
+  return found == FErrors.end() ? THubError::None : found->second.FError;
+}
+
+bool TSimulatedHubDriver::LastFailureSentNothing() const {
+  std::lock_guard<std::mutex> guard(FErrorLock);
+  const auto found = FErrors.find(std::this_thread::get_id());
+  return found != FErrors.end() && found->second.FSentNothing;
 }
 
 void TSimulatedHubDriver::WatchFolder(const std::string& folder) {
@@ -339,6 +345,7 @@ bool TSimulatedHubDriver::IoControl(THandle handle, uint32_t code, uint8_t* buff
   }
   THubError error = THubError::None;
   bool done = false;
+  bool began = false;
   {
     // One request at a time per hub, as on the bus; other hubs go on meanwhile. The state lock
     // is let go while a write takes its time, so listing and opening never wait for a write.
@@ -355,11 +362,12 @@ bool TSimulatedHubDriver::IoControl(THandle handle, uint32_t code, uint8_t* buff
     } else if (code != kIoctlControlTransfer || buffer == nullptr || size < kRecHeaderSize) {
       error = THubError::Other;
     } else {
+      began = true;
       done = Execute(*hub, guard, buffer, size, delay, error);
     }
   }
   if (!done) {
-    Fail(error);
+    Fail(error, !began);
     return false;
   }
   if (returned != nullptr) {

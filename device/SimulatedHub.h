@@ -82,6 +82,8 @@ public:
   bool Close(THandle handle) override;
   // Per calling thread, so threads on different hubs do not see each other's failures.
   THubError LastError() const override;
+  // Every failure but one of a request the hub began to carry out.
+  bool LastFailureSentNothing() const override;
 
 private:
   struct THub;
@@ -100,13 +102,17 @@ private:
   std::string FFolder; // watched for hubs, or empty
 
   mutable std::mutex FErrorLock; // taken alone, never while holding another lock
-  std::map<std::thread::id, THubError> FErrors;
+  struct TFailure {
+    THubError FError = THubError::None;
+    bool FSentNothing = true;
+  };
+  std::map<std::thread::id, TFailure> FErrors;
 
   bool Add(const std::string& file, std::string& error, TAddProblem& problem);
   void SyncFolder();
   THub* Find(const std::string& path) const;   // with FLock held
   THub* Lookup(const std::string& path) const; // takes FLock
-  void Fail(THubError error);
+  void Fail(THubError error, bool sentNothing = true);
   static bool Execute(THub& hub, std::unique_lock<std::mutex>& state, uint8_t* buffer,
                       uint32_t size, const TWriteDelay& delay, THubError& error);
 };

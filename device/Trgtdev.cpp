@@ -20,6 +20,7 @@ TTargetDev::~TTargetDev() {
 
 void TTargetDev::NoteFailure() {
   FLastError = FDriver.LastError();
+  FLastSentNothing = FDriver.LastFailureSentNothing();
   // A driver that failed without saying why still failed.
   if (FLastError == THubError::None) {
     FLastError = THubError::Other;

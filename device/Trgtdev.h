@@ -29,12 +29,16 @@ public:
   // Why the last failing Open, ControlTransfer or Close failed (for messages that add the fix).
   // Taken from the driver when the call fails, so a later Close cannot overwrite it.
   THubError LastError() const { return FLastError; }
+  // The last failing call is known not to have reached the hub (a serial number that was to go
+  // with it may go to another board).
+  bool LastFailureSentNothing() const { return FLastSentNothing; }
 
 private:
   THubDriver& FDriver;
   THandle FHandle = kInvalidHandle;
   const std::string FPath;
   THubError FLastError = THubError::None;
+  bool FLastSentNothing = false;
 
   void NoteFailure();
 

@@ -310,7 +310,7 @@ size_t TLedger::CloseStale(std::chrono::seconds age) {
   return Write(false, [&] {
     return FStore
         ->Run("UPDATE boards SET result = 'interrupted', error = $2 "
-              "WHERE result = 'sending' AND time < $1 RETURNING id",
+              "WHERE result = 'sending' AND time <= $1 RETURNING id",
               {Now(age), "the station stopped before it recorded the outcome"})
         .size();
   });

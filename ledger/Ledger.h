@@ -48,7 +48,7 @@ public:
               const std::string& sha256 = {});
   // A serial that was taken but never sent goes back, to the next board.
   void GiveBack(int64_t id);
-  // Rows left at "sending" longer than `age` ago (their station stopped) become "interrupted";
+  // Rows left at "sending" at least `age` ago (their station stopped) become "interrupted";
   // how many.
   size_t CloseStale(std::chrono::seconds age);
 

@@ -15,21 +15,9 @@ protected:
     return WriteFile(name, Eeprom(image));
   }
 
-  // Simulated hubs on these EEPROM files, with faults per file.
-  decltype(TCliContext::makeDriver) Hubs(std::vector<std::string> files,
-                                         std::map<std::string, TFaults> faults = {}) {
-    return [files, faults](const TCliContext&, TUsbBinding&) -> std::unique_ptr<THubDriver> {
-      auto driver = std::make_unique<TSimulatedHubDriver>();
-      for (const std::string& file : files) {
-        std::string error;
-        EXPECT_TRUE(driver->AddHub(file, error)) << error;
-        const auto fault = faults.find(file);
-        if (fault != faults.end()) {
-          driver->SetFaults(TSimulatedHubDriver::PathOf(file), fault->second);
-        }
-      }
-      return driver;
-    };
+  static decltype(TCliContext::makeDriver) Hubs(std::vector<std::string> files,
+                                                std::map<std::string, TFaults> faults = {}) {
+    return SimulatedHubs(std::move(files), std::move(faults));
   }
 
   std::vector<std::filesystem::path> Backups() const {

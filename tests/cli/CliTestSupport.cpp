@@ -1,5 +1,8 @@
 #include "CliTestSupport.h"
 
+#include "CliImageSupport.h"
+#include "Eeimage.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -13,6 +16,10 @@ void TCliTest::SetUp() {
   FHadConfig = config != nullptr;
   FOldConfig = config ? config : "";
   ::setenv("XDG_CONFIG_HOME", PathOf("config").c_str(), 1);
+  const char* data = std::getenv("XDG_DATA_HOME");
+  FHadData = data != nullptr;
+  FOldData = data ? data : "";
+  ::setenv("XDG_DATA_HOME", PathOf("data").c_str(), 1); // the default ledger's home
 }
 
 void TCliTest::TearDown() {
@@ -20,6 +27,11 @@ void TCliTest::TearDown() {
     ::setenv("XDG_CONFIG_HOME", FOldConfig.c_str(), 1);
   } else {
     ::unsetenv("XDG_CONFIG_HOME");
+  }
+  if (FHadData) {
+    ::setenv("XDG_DATA_HOME", FOldData.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_DATA_HOME");
   }
   std::filesystem::remove_all(FFolder);
 }
@@ -72,6 +84,34 @@ void TCliTest::ExpectSavedThroughLink(const std::function<TRun(const std::string
   EXPECT_EQ(ReadFile(target), expected);
   EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+}
+
+decltype(TCliContext::makeDriver)
+SimulatedHubs(std::vector<std::string> files,
+              std::map<std::string, TSimulatedHubDriver::TFaults> faults) {
+  return [files, faults](const TCliContext&, TUsbBinding&) -> std::unique_ptr<THubDriver> {
+    auto driver = std::make_unique<TSimulatedHubDriver>();
+    for (const std::string& file : files) {
+      std::string error;
+      EXPECT_TRUE(driver->AddHub(file, error)) << error;
+      const auto fault = faults.find(file);
+      if (fault != faults.end()) {
+        driver->SetFaults(TSimulatedHubDriver::PathOf(file), fault->second);
+      }
+    }
+    return driver;
+  };
+}
+
+std::string SerialOnEeprom(const std::string& file) {
+  const std::vector<uint8_t> bytes = ReadBytes(file);
+  const TEEImage image(bytes.data(), static_cast<int32_t>(bytes.size()));
+  if (!image.IsValid() || !TCliImageSupport::HasStringArea(image)) {
+    return {};
+  }
+  return TCliImageSupport::ReadString(image, TCliImageSupport::Languages(image).at(0),
+                                      TEEImage::kSerialNumber)
+      .value_or(std::string());
 }
 
 std::vector<uint8_t> FixedImage(uint8_t signature) {

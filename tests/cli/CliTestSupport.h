@@ -3,6 +3,7 @@
 #include "Cli.h"
 #include "CliError.h"
 #include "CliTestIo.h"
+#include "SimulatedHub.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,8 +41,8 @@ struct TRefusal {
 
 class TCliTest : public ::testing::Test {
 protected:
-  // Each test gets its own folder and its own empty configuration folder, so that no binding
-  // file of this machine leaks in.
+  // Each test gets its own folder and its own empty configuration and data folders, so that no
+  // binding file or ledger of this machine leaks in.
   void SetUp() override;
   void TearDown() override;
 
@@ -68,9 +70,18 @@ protected:
   std::chrono::milliseconds FLockWait{10000}; // given to the commands that Run runs
 
 private:
-  std::string FOldConfig;
-  bool FHadConfig = false;
+  std::string FOldConfig, FOldData;
+  bool FHadConfig = false, FHadData = false;
 };
+
+// A driver maker for simulated hubs on these EEPROM files, with faults per file.
+decltype(TCliContext::makeDriver)
+SimulatedHubs(std::vector<std::string> files,
+              std::map<std::string, TSimulatedHubDriver::TFaults> faults = {});
+
+// The serial number an EEPROM file holds in its first language, empty when it holds no valid
+// 0xD4 image.
+std::string SerialOnEeprom(const std::string& file);
 
 // A fixed-header image of 7, 13 or 24 bytes with a recognisable pattern.
 std::vector<uint8_t> FixedImage(uint8_t signature);
