@@ -1,13 +1,18 @@
 #include "BenchReporter.h"
 
 #include <cstdio>
+#include <string>
 
 void TBenchReporter::ReportRuns(const std::vector<Run>& runs) {
   ConsoleReporter::ReportRuns(runs);
   for (const Run& run : runs) {
     if (run.iterations > 0 && run.aggregate_name.empty()) {
-      FSeconds[run.benchmark_name()] =
-          run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      // "BM_WriteAll/16/min_time:1.500/real_time" is kept as "BM_WriteAll/16/real_time".
+      std::string name = run.benchmark_name();
+      if (const size_t at = name.find("/min_time:"); at != std::string::npos) {
+        name.erase(at, name.find('/', at + 1) - at);
+      }
+      FSeconds[name] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
     }
   }
 }
@@ -29,4 +34,6 @@ void TBenchReporter::PrintRatios() const {
   ratio("info in process / reading the file", "BM_InfoInProcess", "BM_ReadFileInProcess");
   ratio("write --all, 4 hubs / 1 hub", "BM_WriteAll/4/real_time", "BM_WriteAll/1/real_time");
   ratio("write --all, 16 hubs / 1 hub", "BM_WriteAll/16/real_time", "BM_WriteAll/1/real_time");
+  ratio("program --all / write --all, 16 hubs", "BM_ProgramAll/16/real_time",
+        "BM_WriteAll/16/real_time");
 }

@@ -136,43 +136,80 @@ void BM_InfoInProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_InfoInProcess);
 
-// write --all on N simulated hubs, each taking a real EEPROM's page-write time: the hubs are
-// written in parallel, so the ratio to one hub shows what the threads buy.
-void BM_WriteAll(benchmark::State& state) {
-  const int hubs = static_cast<int>(state.range(0));
-  const std::filesystem::path folder = Folder() / ("hubs-" + std::to_string(hubs));
+// Simulated hubs on files in `folder`, each taking a real EEPROM's page-write time.
+decltype(TCliContext::makeDriver) SlowHubs(const std::vector<std::string>& files) {
+  return [files](const TCliContext&, TUsbBinding&) {
+    auto driver = std::make_unique<TSimulatedHubDriver>();
+    driver->SetPageWriteDelay(kPageSize, kPageWriteTime);
+    for (const std::string& file : files) {
+      std::string error;
+      driver->AddHub(file, error);
+    }
+    return std::unique_ptr<THubDriver>(std::move(driver));
+  };
+}
+
+std::vector<std::string> HubFiles(const std::filesystem::path& folder, int hubs) {
   std::filesystem::create_directories(folder);
   std::vector<std::string> files;
   for (int i = 0; i < hubs; ++i) {
     files.push_back((folder / ("hub" + std::to_string(i) + ".eeprom")).string());
   }
-  const std::string image = ImageFile();
+  return files;
+}
+
+void RemoveBackups(const std::filesystem::path& folder) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().filename().string().rfind("korvane-backup-", 0) == 0) {
+      std::filesystem::remove(entry.path());
+    }
+  }
+}
+
+// `args` on simulated hubs in `folder`, timed without the clean-up of the backups.
+void RunOnHubs(benchmark::State& state, const std::filesystem::path& folder,
+               const std::vector<std::string>& files, const std::vector<std::string>& args) {
   for (auto _ : state) {
     std::ostringstream out;
     std::ostringstream err;
     TCliContext context(out, err);
-    context.makeDriver = [&files](const TCliContext&, TUsbBinding&) {
-      auto driver = std::make_unique<TSimulatedHubDriver>();
-      driver->SetPageWriteDelay(kPageSize, kPageWriteTime);
-      for (const std::string& file : files) {
-        std::string error;
-        driver->AddHub(file, error);
-      }
-      return std::unique_ptr<THubDriver>(std::move(driver));
-    };
-    if (TCli::Run({"write", image, "--all", "--backup-dir", folder.string()}, context) != 0) {
+    context.makeDriver = SlowHubs(files);
+    if (TCli::Run(args, context) != 0) {
       state.SkipWithError(err.str().c_str());
     }
     state.PauseTiming();
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-      if (entry.path().filename().string().rfind("korvane-backup-", 0) == 0) {
-        std::filesystem::remove(entry.path());
-      }
-    }
+    RemoveBackups(folder);
     state.ResumeTiming();
   }
 }
-BENCHMARK(BM_WriteAll)->Arg(1)->Arg(4)->Arg(16)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// write --all on N simulated hubs: the hubs are written in parallel, so the ratio to one hub
+// shows what the threads buy.
+void BM_WriteAll(benchmark::State& state) {
+  const int hubs = static_cast<int>(state.range(0));
+  const std::filesystem::path folder = Folder() / ("hubs-" + std::to_string(hubs));
+  RunOnHubs(state, folder, HubFiles(folder, hubs),
+            {"write", ImageFile(), "--all", "--backup-dir", folder.string()});
+}
+BENCHMARK(BM_WriteAll)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->MinTime(1.5)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// program --all on the same 16 hubs: what the ledger (a serial taken for every board in one
+// durable transaction, each outcome recorded) adds to the same write.
+void BM_ProgramAll(benchmark::State& state) {
+  const int hubs = static_cast<int>(state.range(0));
+  const std::filesystem::path folder = Folder() / ("hubs-" + std::to_string(hubs));
+  const std::string ledger = "sqlite:" + (Folder() / "ledger.sqlite").string();
+  RunOnHubs(state, folder, HubFiles(folder, hubs),
+            {"program", ImageFile(), "--all", "--backup-dir", folder.string(), "--ledger", ledger,
+             "--serial", "counter:KV-%06d"});
+}
+BENCHMARK(BM_ProgramAll)->Arg(16)->MinTime(1.5)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -231,8 +231,8 @@ const std::vector<TCliExitCode>& TCliCommandTable::ExitCodes() {
       {69, "no hub"},
       {70, "internal error"},
       {73, "output file or backup could not be created"},
-      {74, "transfer failed or verify mismatch (with --all: any hub failed)"},
-      {75, "the image file is being changed by another process"},
+      {74, "transfer failed or verify mismatch (with --all, program: any hub or board failed)"},
+      {75, "the image file is being changed by another process, or the ledger cannot be reached"},
       {77, "access denied (the message says how to install the udev rules)"},
   };
   return codes;

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <iomanip>
 #include <unistd.h>
 
@@ -173,6 +174,14 @@ int TCliProductionCommands::Program(TCliContext& context, const TCliArgs& parsed
   settings.FStation = parsed.Value("--station", HostName());
   if (!settings.FDryRun) {
     settings.FBackupFolder = TCliBoardSteps::CheckedBackupFolder(parsed);
+    // A backup saved among the simulated hubs would be plugged in as one.
+    std::error_code code;
+    if (!context.simulateDir.empty() &&
+        std::filesystem::equivalent(settings.FBackupFolder, context.simulateDir, code)) {
+      throw TCliError(cliexit::kUsage,
+                      "the backups would become hubs: give --backup-dir a folder other than "
+                      "--simulate-dir");
+    }
   }
   const std::unique_ptr<TLedger> ledger = OpenLedger(parsed, settings.FDryRun);
   try {

@@ -330,6 +330,11 @@ TEST_F(ProgramTest, RefusalsComeBeforeAnyBoardIsTouched) {
        boards,
        kTempFail,
        "ledger"},
+      {"backups among the watched hubs",
+       {FTemplate, "--watch", "--simulate-dir", FFolder},
+       boards,
+       kUsage,
+       "the backups would become hubs"},
       {"no hub", {FTemplate, all}, {}, kNoHub, ""},
       {"unknown device", {FTemplate, "--device", "sim:nowhere"}, boards, kNoHub, ""},
   };

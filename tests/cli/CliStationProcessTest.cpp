@@ -122,7 +122,7 @@ TEST_F(StationProcessTest, FourProcessesOnOneLedgerNeverShareASerial) {
 }
 
 TEST_F(StationProcessTest, AStationKilledMidRunLeavesItsSerialsUsed) {
-  std::vector<std::string> options = {"--simulate-page-delay", "100"};
+  std::vector<std::string> options = {"--simulate-page-delay", "2000"}; // seconds a board
   Hubs("a", 8, options);
   const pid_t station = StartProgram(ProgramArgs(options, {"--all", "--serial", "counter:KV-%03d"}),
                                      PathOf("killed.out"), PathOf("killed.err"));
@@ -181,7 +181,7 @@ TEST_F(StationProcessTest, WatchProgramsEachAppearanceUntilCtrlC) {
   // Unplugged and plugged again: a new appearance and a new serial.
   std::filesystem::remove(folder + "/hub1");
   ASSERT_TRUE(Eventually([&] { return LedgerRows().size() == 2; }));
-  std::this_thread::sleep_for(500ms); // the station sees it gone
+  std::this_thread::sleep_for(1500ms); // the station sees it gone (it looks every 200 ms)
   Plug(folder, "hub1");
   ASSERT_TRUE(said("sim:" + folder + "/hub1  W003  programmed, verified\n"));
   std::this_thread::sleep_for(500ms); // its own save of the hub's file is no appearance
