@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -25,13 +27,10 @@ struct TSimulatedHubDriver::THub {
 
 namespace {
 
-// Saves through the image files' own writer, so that a failed save leaves the old file as it
-// was, a symbolic link keeps pointing at the EEPROM file it names and the file keeps its
-// permissions. Saves of different hubs are taken one at a time: they are short next to a write's
-// page delay, and the writer's temporary names are not made for several threads at once.
+// A new EEPROM file goes through the image files' own writer, so that a failed creation leaves
+// nothing half-made. Writes to an existing one go over its bytes in place, as the EEPROM itself
+// takes them: no new file and no rename, so that many hubs written at once stay cheap.
 bool SaveAtomically(const std::string& file, const std::vector<uint8_t>& bytes) {
-  static std::mutex saving;
-  std::lock_guard<std::mutex> guard(saving);
   return TImageFile::Write(file, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
@@ -90,18 +89,28 @@ bool TSimulatedHubDriver::Add(const std::string& file, std::string& error, TAddP
     error = "no EEPROM file named";
     return false;
   }
-  for (const auto& hub : FHubs) {
-    std::error_code code;
-    if (hub->FFile == file || fs::equivalent(hub->FFile, file, code)) {
-      problem = TAddProblem::Duplicate;
-      error = file + ": this EEPROM file is already a simulated hub";
-      return false;
-    }
+  // One file under two names is one hub: the same name once resolved (symbolic links, "..")
+  // or the same inode (hard links, which saves keep in place). Looked up, not compared with
+  // every earlier hub, so that adding many hubs stays fast.
+  std::error_code code;
+  std::string resolved = fs::weakly_canonical(file, code).string();
+  if (code) {
+    resolved = file;
+  }
+  struct stat status {};
+  const bool exists = ::stat(file.c_str(), &status) == 0;
+  const TFileId id{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+  const auto sameInode = exists ? FByInode.find(id) : FByInode.end();
+  if (FByName.count(resolved) != 0 ||
+      (sameInode != FByInode.end() && fs::equivalent(sameInode->second->FFile, file, code))) {
+    problem = TAddProblem::Duplicate;
+    error = file + ": this EEPROM file is already a simulated hub";
+    return false;
   }
   auto hub = std::make_unique<THub>();
   hub->FFile = file;
   hub->FPath = PathOf(file);
-  std::error_code code;
+  code.clear();
   if (!fs::exists(fs::symlink_status(file, code))) {
     if (code && code != std::errc::no_such_file_or_directory) {
       problem = TAddProblem::Unreadable;
@@ -118,17 +127,20 @@ bool TSimulatedHubDriver::Add(const std::string& file, std::string& error, TAddP
     return false;
   }
   problem = TAddProblem::None;
+  struct stat created {};
+  if (::stat(file.c_str(), &created) == 0) {
+    FByInode[{static_cast<uint64_t>(created.st_dev), static_cast<uint64_t>(created.st_ino)}] =
+        hub.get();
+  }
+  FByName[resolved] = hub.get();
+  FByPath[hub->FPath] = hub.get();
   FHubs.push_back(std::move(hub));
   return true;
 }
 
 TSimulatedHubDriver::THub* TSimulatedHubDriver::Find(const std::string& path) const {
-  for (const auto& hub : FHubs) {
-    if (hub->FPath == path) {
-      return hub.get();
-    }
-  }
-  return nullptr;
+  const auto found = FByPath.find(path);
+  return found == FByPath.end() ? nullptr : found->second;
 }
 
 // Hubs are never removed, so the pointer stays good after the list's lock is let go.
@@ -213,7 +225,7 @@ void TSimulatedHubDriver::SyncFolder() {
   if (folder.empty()) {
     return;
   }
-  std::vector<std::string> present;
+  std::set<std::string> present;
   std::error_code code;
   for (fs::directory_iterator entry(folder, code), end; !code && entry != end;
        entry.increment(code)) {
@@ -221,7 +233,7 @@ void TSimulatedHubDriver::SyncFolder() {
     std::error_code sizeCode;
     if (!name.empty() && name[0] != '.' && entry->is_regular_file(sizeCode) &&
         entry->file_size(sizeCode) == kEepromSize && !sizeCode) {
-      present.push_back(entry->path().string());
+      present.insert(entry->path().string());
     }
   }
   std::vector<THub*> hubs;
@@ -235,7 +247,7 @@ void TSimulatedHubDriver::SyncFolder() {
     if (!hub->FFromFolder) {
       continue;
     }
-    const auto at = std::find(present.begin(), present.end(), hub->FFile);
+    const auto at = present.find(hub->FFile);
     std::lock_guard<std::mutex> guard(hub->FLock);
     if (at == present.end()) {
       hub->FFaults.FGone = true;
@@ -255,11 +267,7 @@ void TSimulatedHubDriver::SyncFolder() {
     std::string error;
     if (AddHub(file, error)) {
       std::lock_guard<std::mutex> guard(FLock);
-      for (const auto& hub : FHubs) {
-        if (hub->FFile == file) {
-          hub->FFromFolder = true;
-        }
-      }
+      Find(PathOf(file))->FFromFolder = true;
     }
   }
 }
@@ -423,7 +431,7 @@ bool TSimulatedHubDriver::Execute(THub& hub, std::unique_lock<std::mutex>& state
       return false;
     }
     // The EEPROM keeps what its file keeps: a write that cannot be saved did not happen.
-    if (!SaveAtomically(hub.FFile, stored)) {
+    if (!TImageFile::Overwrite(hub.FFile, stored.data(), static_cast<uint32_t>(stored.size()))) {
       error = THubError::Io;
       return false;
     }

@@ -94,6 +94,10 @@ private:
 
   mutable std::mutex FLock; // the hub list, the handles, the delay settings
   std::vector<std::unique_ptr<THub>> FHubs;
+  using TFileId = std::pair<uint64_t, uint64_t>; // device and inode
+  std::map<std::string, THub*> FByPath;          // "sim:FILE"
+  std::map<std::string, THub*> FByName;          // FILE resolved
+  std::map<TFileId, THub*> FByInode;             // FILE's inode when it was added
   std::map<THandle, THub*> FHandles;
   THandle FNextHandle = 1;
   uint32_t FPageSize = 0;

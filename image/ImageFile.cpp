@@ -176,6 +176,34 @@ bool TImageFile::Write(const std::string& path, const uint8_t* bytes, uint32_t c
   return ok;
 }
 
+bool TImageFile::Overwrite(const std::string& path, const uint8_t* bytes, uint32_t count,
+                           int* error) {
+  const int fd = bytes == nullptr ? -1 : open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  struct stat info {};
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_size != static_cast<off_t>(count)) {
+    const int reason = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+      close(fd);
+    }
+    if (reason == ENOENT) {
+      if (error != nullptr) {
+        *error = ENOENT;
+      }
+      return false;
+    }
+    return Write(path, bytes, count, error);
+  }
+  IgnoreFileSizeSignal();
+  const bool written = WriteInPlace(fd, bytes, count);
+  const int reason = errno;
+  close(fd);
+  if (!written && error != nullptr) {
+    *error = reason;
+  }
+  return written;
+}
+
 bool TImageFile::WriteFile(const std::string& path, const uint8_t* bytes, uint32_t count) {
   errno = 0;
   std::string target;

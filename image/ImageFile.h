@@ -31,6 +31,13 @@ public:
   static bool Write(const std::string& path, const uint8_t* bytes, uint32_t count,
                     int* error = nullptr);
 
+  // For a file that stands for a device's memory: when it is a regular file of exactly `count`
+  // bytes, the bytes are written over it in place, in one write, as the device itself would
+  // take them (no new file, no rename: many such files saved at once stay cheap); otherwise as
+  // Write. Never creates the file: false (ENOENT) when it is gone.
+  static bool Overwrite(const std::string& path, const uint8_t* bytes, uint32_t count,
+                        int* error = nullptr);
+
 private:
   static bool WriteFile(const std::string& path, const uint8_t* bytes, uint32_t count);
 

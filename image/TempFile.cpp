@@ -5,8 +5,11 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <string_view>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -50,6 +53,24 @@ pid_t OwnerOf(std::string_view rest) {
   for (size_t i = 0; i < dash; ++i)
     pid = pid * 10 + (rest[i] - '0');
   return pid;
+}
+
+// The names in `folder` that look like temporaries (".NAME.tmp-REST"), by their ".NAME.tmp-".
+std::map<std::string, std::vector<std::string>> ListTemporaries(const std::string& folder) {
+  std::map<std::string, std::vector<std::string>> names;
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr)
+    return names;
+  const int saved = errno;
+  while (const dirent* entry = readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    const size_t mark = name.rfind(".tmp-");
+    if (name.size() > 1 && name[0] == '.' && mark != std::string_view::npos && mark > 0)
+      names[std::string(name.substr(0, mark + 5))].emplace_back(name);
+  }
+  closedir(listing);
+  errno = saved;
+  return names;
 }
 
 } // namespace
@@ -142,21 +163,33 @@ bool TTempFile::Replace(const std::string& target) {
 }
 
 void TTempFile::RemoveStale(const std::string& target) {
-  const std::string prefix = Prefix(target);
-  DIR* folder = opendir(FolderOf(target).c_str());
-  if (folder == nullptr)
-    return;
+  // A folder is listed once per process, at its first save, and each image takes the names of
+  // its own temporaries from that listing: a folder of many images (hubs saved at once) is not
+  // read again for every save. A save killed later is swept by the next process.
+  static std::mutex lock;
+  static std::map<std::string, std::map<std::string, std::vector<std::string>>> listed;
+  const std::string folderName = FolderOf(target);
+  std::vector<std::string> candidates;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = listed.find(folderName);
+    if (found == listed.end()) {
+      found = listed.emplace(folderName, ListTemporaries(folderName)).first;
+    }
+    const auto own = found->second.find(Prefix(target));
+    if (own != found->second.end()) {
+      candidates.swap(own->second);
+      found->second.erase(own);
+    }
+  }
   const int saved = errno;
-  while (const dirent* entry = readdir(folder)) {
-    const std::string_view name = entry->d_name;
-    if (name.substr(0, prefix.size()) != prefix)
-      continue;
-    const pid_t owner = OwnerOf(name.substr(prefix.size()));
+  const std::string prefix = Prefix(target);
+  for (const std::string& name : candidates) {
+    const pid_t owner = OwnerOf(std::string_view(name).substr(prefix.size()));
     // Only a process that is certainly gone: a live one (ours, or another user's, which answers
     // EPERM) may be in the middle of its save.
     if (owner > 0 && owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH)
-      unlink(Beside(target, std::string(name)).c_str());
+      unlink(Beside(target, name).c_str());
   }
-  closedir(folder);
   errno = saved;
 }

@@ -106,6 +106,13 @@ TEST_F(SimulatedHub, HubsAreListedInTheOrderAddedAndEachFileOnlyOnce) {
   std::string error;
   EXPECT_FALSE(FDriver.AddHub((FDir / "b.bin").string(), error));
   EXPECT_FALSE(FDriver.AddHub((FDir / "." / "a.bin").string(), error));
+  // The same file under another name, also after it was written.
+  ASSERT_EQ(Erase(), TEepromOutcome::Success);
+  fs::create_symlink(FDir / "a.bin", FDir / "soft.bin");
+  fs::create_hard_link(FDir / "b.bin", FDir / "hard.bin");
+  EXPECT_FALSE(FDriver.AddHub((FDir / "soft.bin").string(), error));
+  EXPECT_FALSE(FDriver.AddHub((FDir / "hard.bin").string(), error));
+  EXPECT_NE(error.find("already a simulated hub"), std::string::npos) << error;
   EXPECT_EQ(Listed(), (std::vector<std::string>{b, a}));
 }
 

@@ -1,8 +1,10 @@
 // Image files: loading raw bytes, and saving them without ever losing the file that was there.
 
+#include "ImageFile.h"
 #include "ImageFileTestSupport.h"
 
 #include <csignal>
+#include <filesystem>
 #include <memory>
 #include <sys/resource.h>
 
@@ -98,6 +100,29 @@ TEST_F(ImageFile, NewFileGetsTheUsualPermissions) {
   struct stat info {};
   ASSERT_EQ(stat(Path("new.bin").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0644u);
+}
+
+// A device's memory file is written over in place when its length stays; anything else takes
+// the usual way, and a file that is gone is not made again.
+TEST_F(ImageFile, OverwriteKeepsTheFileAndNeverCreatesOne) {
+  const std::string target = Path("eeprom.bin");
+  WriteFile(target, TBytes(512, 0xFF));
+  struct stat before {};
+  ASSERT_EQ(stat(target.c_str(), &before), 0);
+  const TBytes image(512, 0x5A);
+  ASSERT_TRUE(TImageFile::Overwrite(target, image.data(), 512));
+  struct stat after {};
+  ASSERT_EQ(stat(target.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(ReadFile(target), image);
+
+  ASSERT_TRUE(TImageFile::Overwrite(target, image.data(), 100)); // another length: replaced
+  EXPECT_EQ(ReadFile(target), TBytes(100, 0x5A));
+
+  int error = 0;
+  EXPECT_FALSE(TImageFile::Overwrite(Path("gone.bin"), image.data(), 512, &error));
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_FALSE(std::filesystem::exists(Path("gone.bin")));
 }
 
 TEST_F(ImageFile, SaveFollowsSymbolicLinksToTheirTarget) {
