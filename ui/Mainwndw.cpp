@@ -390,7 +390,8 @@ void TMainWindow::InitEEPROMBtnClick() {
   const TEepromOutcome outcome = EraseEeprom(FDriver, FDevice, [this, &busy] {
     busy.Release();
     const bool yes =
-        AskConfirm(this, QStringLiteral("Are you sure you want to erase the device EEPROM?"));
+        AskConfirm(this, QStringLiteral("Are you sure you want to erase the device EEPROM?"),
+                   TDefaultAnswer::No);
     if (yes)
       busy.Resume();
     return yes;
