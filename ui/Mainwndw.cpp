@@ -7,6 +7,7 @@
 #include "KeyFilter.h"
 #include "KorvaneApp.h"
 #include "Messages.h"
+#include "TransferRunner.h"
 #include "Trgtdev.h"
 #include "UpperCase.h"
 #include "ui_Mainwndw.h"
@@ -17,8 +18,10 @@
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QScopeGuard>
 
 #include <cstring>
+#include <exception>
 #include <utility>
 
 namespace {
@@ -48,26 +51,6 @@ QString ConfigFolder() {
   return QDir::current().absoluteFilePath(QStringLiteral("Config_Files"));
 }
 
-// A busy cursor while a transfer blocks the window.
-class TBusy {
-public:
-  TBusy() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TBusy() { Release(); }
-  void Release() {
-    if (FOn)
-      QGuiApplication::restoreOverrideCursor();
-    FOn = false;
-  }
-  void Resume() {
-    if (!FOn)
-      QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    FOn = true;
-  }
-
-private:
-  bool FOn = true;
-};
-
 } // namespace
 
 TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
@@ -76,7 +59,7 @@ TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
       ExportDlg(MakeFileDialog(this, QStringLiteral("ExportDlg"), QFileDialog::AcceptSave)),
       FForceHex(new TKeyFilter(TKeyFilter::TMode::Hex, true, this)),
       FForceBin(new TKeyFilter(TKeyFilter::TMode::Bin, false, this)),
-      FTerminate([] { QCoreApplication::quit(); }) {
+      FTransfers(new TTransferRunner(this)), FTerminate([] { QCoreApplication::quit(); }) {
   ui->setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -240,9 +223,13 @@ int TMainWindow::TagOf(const QWidget* control) {
 }
 
 void TMainWindow::OutOfMemory() {
-  FOutOfMemory = true;
-  ShowMessage(this, QStringLiteral("Out of memory"));
-  Terminate();
+  // A transfer's worker reports here too; it waits while the box shows, so the report keeps its
+  // place before the transfer's own failure.
+  FTransfers->OnWindowThread([this] {
+    FOutOfMemory = true;
+    ShowMessage(this, QStringLiteral("Out of memory"));
+    Terminate();
+  });
 }
 
 void TMainWindow::Terminate() {
@@ -309,6 +296,12 @@ void TMainWindow::FileWriteBtnClick() {
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
+  // The transfer's worker uses the channel and the image: the close waits for the command.
+  if (FTransfers->Running()) {
+    FCloseAsked = true;
+    event->ignore();
+    return;
+  }
   // The question box taking the focus is no exit, so an edit still in the focused control would
   // be lost: its exit runs first, as a click on a button would make it. A refusal is shown as the
   // exception display shows it, and the window still closes.
@@ -322,6 +315,17 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
   FDevice.reset();
   FImage.reset();
   event->accept();
+}
+
+void TMainWindow::CloseIfAsked() {
+  if (!std::exchange(FCloseAsked, false))
+    return;
+  // Not from a command that is ending with an exception: the close's own boxes come later.
+  if (std::uncaught_exceptions() > 0)
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
+  else
+    close();
 }
 
 bool TMainWindow::ReportCommonOutcome(TEepromOutcome outcome, const QString& outOfMemory) {
@@ -342,10 +346,10 @@ bool TMainWindow::ReportCommonOutcome(TEepromOutcome outcome, const QString& out
 }
 
 void TMainWindow::DevReadBtnClick() {
+  const auto closeAfter = qScopeGuard([this] { CloseIfAsked(); });
   std::unique_ptr<TEEImage> image;
-  TBusy busy;
-  const TEepromOutcome outcome = ReadEeprom(FDriver, FDevice, image);
-  busy.Release();
+  TEepromOutcome outcome{};
+  FTransfers->Run([this, &image, &outcome] { outcome = ReadEeprom(FDriver, FDevice, image); });
   if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory")))
     return;
   switch (outcome) {
@@ -368,9 +372,9 @@ void TMainWindow::DevReadBtnClick() {
 void TMainWindow::DevWriteBtnClick() {
   if (FImage == nullptr)
     return;
-  TBusy busy;
-  const TEepromOutcome outcome = WriteEeprom(FDriver, FDevice, *FImage);
-  busy.Release();
+  const auto closeAfter = qScopeGuard([this] { CloseIfAsked(); });
+  TEepromOutcome outcome{};
+  FTransfers->Run([this, &outcome] { outcome = WriteEeprom(FDriver, FDevice, *FImage); });
   if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory!")))
     return;
   switch (outcome) {
@@ -386,17 +390,19 @@ void TMainWindow::DevWriteBtnClick() {
 }
 
 void TMainWindow::InitEEPROMBtnClick() {
-  TBusy busy;
-  const TEepromOutcome outcome = EraseEeprom(FDriver, FDevice, [this, &busy] {
-    busy.Release();
-    const bool yes =
-        AskConfirm(this, QStringLiteral("Are you sure you want to erase the device EEPROM?"),
-                   TDefaultAnswer::No);
-    if (yes)
-      busy.Resume();
+  const auto closeAfter = qScopeGuard([this] { CloseIfAsked(); });
+  TEepromOutcome outcome{};
+  // The question comes between the search and the transfer, so the worker asks it on the
+  // window's thread; nothing is sent until it is answered.
+  const auto confirm = [this] {
+    bool yes = false;
+    FTransfers->OnWindowThread([this, &yes] {
+      yes = AskConfirm(this, QStringLiteral("Are you sure you want to erase the device EEPROM?"),
+                       TDefaultAnswer::No);
+    });
     return yes;
-  });
-  busy.Release();
+  };
+  FTransfers->Run([this, &outcome, &confirm] { outcome = EraseEeprom(FDriver, FDevice, confirm); });
   if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory")))
     return;
   switch (outcome) {
