@@ -250,6 +250,7 @@ void TMainWindow::ReplaceImage(std::unique_ptr<TEEImage> image) {
     ClearFields();
   }
   FImage = std::move(image);
+  ShowImageSize();
 }
 
 void TMainWindow::ShowNewImage() {
@@ -314,6 +315,8 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
     FileWriteBtnClick();
   FDevice.reset();
   FImage.reset();
+  ShowImageSize();
+  ShowHub();
   event->accept();
 }
 
@@ -350,6 +353,7 @@ void TMainWindow::DevReadBtnClick() {
   std::unique_ptr<TEEImage> image;
   TEepromOutcome outcome{};
   FTransfers->Run([this, &image, &outcome] { outcome = ReadEeprom(FDriver, FDevice, image); });
+  ShowHub();
   if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory")))
     return;
   switch (outcome) {
@@ -375,6 +379,7 @@ void TMainWindow::DevWriteBtnClick() {
   const auto closeAfter = qScopeGuard([this] { CloseIfAsked(); });
   TEepromOutcome outcome{};
   FTransfers->Run([this, &outcome] { outcome = WriteEeprom(FDriver, FDevice, *FImage); });
+  ShowHub();
   if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory!")))
     return;
   switch (outcome) {
@@ -403,6 +408,7 @@ void TMainWindow::InitEEPROMBtnClick() {
     return yes;
   };
   FTransfers->Run([this, &outcome, &confirm] { outcome = EraseEeprom(FDriver, FDevice, confirm); });
+  ShowHub();
   if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory")))
     return;
   switch (outcome) {

@@ -80,6 +80,10 @@ private:
   void UpdateByteList();
   void RefreshHeaderRows();
 
+  // Size and hub (MainwndwStatus.cpp)
+  void ShowImageSize();
+  void ShowHub();
+
   // Layouts (MainwndwLayout.cpp)
   void ApplyLayout(int kind);
   void LayoutD0();

@@ -27,9 +27,11 @@ int HeaderLength(uint8_t signature) {
 }
 } // namespace
 
+// Every change of the image's length or layout rebuilds the grid, so the size shown follows here.
 void TMainWindow::RefreshByteList() {
   TByteGrid& grid = *ui->ByteList;
   grid.RemoveAllRows();
+  ShowImageSize();
   if (!ImageUsable())
     return;
   const uint32_t length = FImage->GetLength();
