@@ -250,6 +250,7 @@ void TMainWindow::ReplaceImage(std::unique_ptr<TEEImage> image) {
     ClearFields();
   }
   FImage = std::move(image);
+  ResetChangeMarks();
   ShowImageSize();
 }
 
@@ -291,9 +292,12 @@ void TMainWindow::FileWriteBtnClick() {
     return;
   }
   int error = 0;
-  if (!FImage->SaveToFile(file, &error))
+  if (!FImage->SaveToFile(file, &error)) {
     ShowMessage(this, failed,
                 error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error)));
+    return;
+  }
+  ResetChangeMarks();
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {

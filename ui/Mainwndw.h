@@ -79,6 +79,8 @@ private:
   void RefreshByteList();
   void UpdateByteList();
   void RefreshHeaderRows();
+  // The image as it now is becomes the one the grid marks changed bytes against.
+  void ResetChangeMarks();
 
   // Size and hub (MainwndwStatus.cpp)
   void ShowImageSize();

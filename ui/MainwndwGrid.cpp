@@ -40,6 +40,16 @@ void TMainWindow::RefreshByteList() {
                    HexText(FImage->GetByte(static_cast<int32_t>(address)), 2), true);
 }
 
+void TMainWindow::ResetChangeMarks() {
+  std::vector<uint8_t> bytes;
+  if (ImageUsable()) {
+    const uint32_t length = FImage->GetLength();
+    for (uint32_t address = 0; address < length; ++address)
+      bytes.push_back(FImage->GetByte(static_cast<int32_t>(address)));
+  }
+  ui->ByteList->SetBaseline(std::move(bytes));
+}
+
 void TMainWindow::UpdateByteList() {
   if (!ImageUsable() || FUpdatingGrid)
     return;
