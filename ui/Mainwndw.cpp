@@ -265,7 +265,10 @@ void TMainWindow::FileReadBtnClick() {
   ImportDlg->setDirectory(ConfigFolder());
   if (ImportDlg->exec() != QDialog::Accepted || ImportDlg->selectedFiles().isEmpty())
     return;
-  const QString name = ImportDlg->selectedFiles().front();
+  OpenImageFile(ImportDlg->selectedFiles().front());
+}
+
+void TMainWindow::OpenImageFile(const QString& name) {
   FOutOfMemory = false;
   ReplaceImage(std::make_unique<TEEImage>(QFile::encodeName(name).toStdString()));
   if (FOutOfMemory)

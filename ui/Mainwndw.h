@@ -43,6 +43,10 @@ public:
   // Callable from a transfer's worker thread: the report is shown on the window's thread.
   void OutOfMemory();
 
+  // Opens an image file as "Read From File..." does once a name was chosen: the IMAGE named on
+  // the command line.
+  void OpenImageFile(const QString& name);
+
 public slots:
   void FileReadBtnClick();
   void FileWriteBtnClick();
