@@ -143,7 +143,8 @@ void TByteGrid::MarkRow(int row) {
     bold.setBold(true);
     valueItem->setFont(bold);
     valueItem->setBackground(MarkColor(palette()));
-  } else {
+  } else if (valueItem->data(Qt::FontRole).isValid()) {
+    // Only an item that was marked: clearing a role it never had would still repaint the row.
     valueItem->setData(Qt::FontRole, QVariant());
     valueItem->setData(Qt::BackgroundRole, QVariant());
   }
