@@ -6,29 +6,24 @@
 #include "Mainwndw.h"
 #include "Messages.h"
 #include "SimulatedHub.h"
+#include "StartOptions.h"
 #include "Trgtdev.h"
 #include "UsbHubDriver.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
-
-const char* const kUsage =
-    "Usage: korvane [--simulate FILE]...\n"
-    "\n"
-    "Shows and edits the configuration EEPROM of a hub.\n"
-    "\n"
-    "  --simulate FILE  work on a simulated hub whose 512-byte EEPROM is FILE (created blank\n"
-    "                   when missing); repeatable, one hub per file; real hubs are not used\n"
-    "  --help           show this text and end\n";
 
 // The window, while it exists, shows the report itself so that the command that ran out of memory
 // knows it.
@@ -54,40 +49,46 @@ void ImageOutOfMemory(bool fatal) {
     OutOfMemory();
 }
 
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return {argv + std::min(argc, 1), argv + argc};
+}
+
+// -1 when the program goes on; otherwise its exit code, after the help or the error was shown.
+int Report(const TStartOptions& options) {
+  if (options.FHelp) {
+    std::fputs(TStartOptions::Usage(), stdout);
+    return 0;
+  }
+  if (options.FError.empty())
+    return -1;
+  std::fprintf(stderr, "korvane: %s\n", options.FError.c_str());
+  if (options.FShowUsage)
+    std::fprintf(stderr, "\n%s", TStartOptions::Usage());
+  return 64; // EX_USAGE
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> simulated;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--simulate") == 0) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "korvane: --simulate needs a FILE\n\n%s", kUsage);
-        return 64; // EX_USAGE
-      }
-      simulated.emplace_back(argv[++i]);
-      continue;
-    }
-    // Qt's own options (-platform, -style, ...) are left to the application object.
-    if (argv[i][0] == '-' && argv[i][1] == '-') {
-      std::fprintf(stderr, "korvane: unknown option '%s'\n\n%s", argv[i], kUsage);
-      return 64; // EX_USAGE
-    }
-  }
+  // Usage errors and the help need no display, so they come before the application object.
+  TStartOptions options = TStartOptions::Parse(Arguments(argc, argv), false);
+  if (const int code = Report(options); code >= 0)
+    return code;
 
   std::unique_ptr<THubDriver> driver;
-  if (!simulated.empty()) {
+  if (!options.FSimulate.empty()) {
     auto hubs = std::make_unique<TSimulatedHubDriver>();
-    for (const std::string& file : simulated) {
+    for (const std::string& file : options.FSimulate) {
       std::string error;
       if (!hubs->AddHub(file, error)) {
         std::fprintf(stderr, "korvane: %s: %s\n", file.c_str(), error.c_str());
         return 66; // EX_NOINPUT
       }
     }
+    // The delay only means something for simulated hubs, as in korvane-cli.
+    if (options.FPageDelay)
+      hubs->SetPageWriteDelay(TStartOptions::kDelayPageSize,
+                              std::chrono::milliseconds(*options.FPageDelay));
     driver = std::move(hubs);
   } else {
     TUsbBinding binding;
@@ -99,6 +100,10 @@ int main(int argc, char** argv) {
   }
 
   TKorvaneApp app(argc, argv);
+  // The application object has taken out its own options: what is left are ours and the IMAGE.
+  options = TStartOptions::Parse(Arguments(argc, argv), true);
+  if (const int code = Report(options); code >= 0)
+    return code;
   TEEImage::SetOutOfMemoryHook(&ImageOutOfMemory);
   TTargetDev::SetOutOfMemoryHook(&OutOfMemory);
   try {
@@ -110,6 +115,11 @@ int main(int argc, char** argv) {
       window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();
     const TOutOfMemoryRoute route(window);
+    // Opened once the loop runs, so that a message about the file shows over the window.
+    if (!options.FFile.empty()) {
+      const QString file = QFile::decodeName(options.FFile.c_str());
+      QTimer::singleShot(0, &window, [&window, file] { window.OpenImageFile(file); });
+    }
     app.exec();
   } catch (const std::exception& error) {
     TKorvaneApp::ShowException(QString::fromUtf8(error.what()));

@@ -10,11 +10,35 @@
 #include <QLineEdit>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
 constexpr int kMaskedRole = Qt::UserRole + 1;
+
+bool IsHexDigit(QChar c) {
+  return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+         (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ||
+         (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
 }
+
+// A value text that is no byte at all (empty, a blank in it) differs from every byte.
+bool IsByte(const QString& text, uint8_t byte) {
+  if (text.isEmpty() || text.size() > 2 || !std::all_of(text.begin(), text.end(), IsHexDigit))
+    return false;
+  return text.toUInt(nullptr, 16) == byte;
+}
+
+// A third of the way from the cell's background towards the selection colour: light on a light
+// palette, dark on a dark one, so the palette's text colour stays readable on it.
+QColor MarkColor(const QPalette& palette) {
+  const QColor base = palette.color(QPalette::Base);
+  const QColor tint = palette.color(QPalette::Highlight);
+  const auto mix = [](int from, int to) { return (2 * from + to) / 3; };
+  return QColor(mix(base.red(), tint.red()), mix(base.green(), tint.green()),
+                mix(base.blue(), tint.blue()));
+}
+} // namespace
 
 TByteGrid::TByteGrid(QWidget* parent)
     : QTableWidget(0, 2, parent), FDelegate(new TByteCellDelegate(*this)),
@@ -36,6 +60,10 @@ TByteGrid::TByteGrid(QWidget* parent)
                   QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked);
   setItemDelegateForColumn(1, FDelegate);
   installEventFilter(FHexFilter);
+  connect(this, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* changed) {
+    if (changed->column() == 1)
+      MarkRow(changed->row());
+  });
 }
 
 TByteGrid::~TByteGrid() = default;
@@ -60,6 +88,7 @@ void TByteGrid::AppendRow(const QString& key, const QString& value, bool masked)
   auto* valueItem = new QTableWidgetItem(value);
   valueItem->setData(kMaskedRole, masked);
   setItem(row, 1, valueItem);
+  MarkRow(row);
 }
 
 int TByteGrid::FindRow(const QString& key) const {
@@ -84,6 +113,52 @@ void TByteGrid::SetValue(int row, const QString& value) {
 bool TByteGrid::IsMasked(int row) const {
   const QTableWidgetItem* valueItem = item(row, 1);
   return valueItem != nullptr && valueItem->data(kMaskedRole).toBool();
+}
+
+void TByteGrid::SetBaseline(std::vector<uint8_t> bytes) {
+  FBaseline = std::move(bytes);
+  MarkAllRows();
+}
+
+bool TByteGrid::IsMarked(int row) const {
+  const QTableWidgetItem* keyItem = item(row, 0);
+  const QTableWidgetItem* valueItem = item(row, 1);
+  if (!FBaseline || keyItem == nullptr || valueItem == nullptr)
+    return false;
+  bool ok = false;
+  const uint32_t address = keyItem->text().toUInt(&ok, 16);
+  if (!ok)
+    return false;
+  return address >= FBaseline->size() || !IsByte(valueItem->text(), (*FBaseline)[address]);
+}
+
+void TByteGrid::MarkRow(int row) {
+  QTableWidgetItem* valueItem = item(row, 1);
+  if (valueItem == nullptr)
+    return;
+  // The marks are data of the item: setting them must not count as a changed value again.
+  const QSignalBlocker quiet(this);
+  if (IsMarked(row)) {
+    QFont bold = font();
+    bold.setBold(true);
+    valueItem->setFont(bold);
+    valueItem->setBackground(MarkColor(palette()));
+  } else if (valueItem->data(Qt::FontRole).isValid()) {
+    // Only an item that was marked: clearing a role it never had would still repaint the row.
+    valueItem->setData(Qt::FontRole, QVariant());
+    valueItem->setData(Qt::BackgroundRole, QVariant());
+  }
+}
+
+void TByteGrid::MarkAllRows() {
+  for (int row = 0; row < rowCount(); ++row)
+    MarkRow(row);
+}
+
+void TByteGrid::changeEvent(QEvent* event) {
+  QTableWidget::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+    MarkAllRows();
 }
 
 void TByteGrid::RemoveCurrentRow() {

@@ -2,6 +2,10 @@
 
 #include <QTableWidget>
 
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 class TByteCellDelegate;
 class TKeyFilter;
 
@@ -24,6 +28,12 @@ public:
   void SetValue(int row, const QString& value);
   bool IsMasked(int row) const;
 
+  // The bytes that changes are marked against (the image as last read or saved). A row whose
+  // value is another byte, or whose address lies beyond them, shows its value in bold on a
+  // background tinted from the palette; the marks follow every value the grid is given or takes.
+  void SetBaseline(std::vector<uint8_t> bytes);
+  bool IsMarked(int row) const;
+
   void RemoveCurrentRow();
   // Moves the focus on to the next (or previous) control of the window.
   void LeaveGrid(bool forward);
@@ -42,9 +52,14 @@ protected:
   void focusOutEvent(QFocusEvent* event) override;
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
   void updateGeometries() override;
+  void changeEvent(QEvent* event) override;
 
 private:
+  void MarkRow(int row);
+  void MarkAllRows();
+
   TByteCellDelegate* FDelegate;
   TKeyFilter* FHexFilter;
   bool FHasFocus = false; // a refused exit elsewhere can take back a focus the grid never got
+  std::optional<std::vector<uint8_t>> FBaseline;
 };

@@ -7,6 +7,7 @@
 #include "KeyFilter.h"
 #include "KorvaneApp.h"
 #include "Messages.h"
+#include "TransferRunner.h"
 #include "Trgtdev.h"
 #include "UpperCase.h"
 #include "ui_Mainwndw.h"
@@ -17,8 +18,10 @@
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QScopeGuard>
 
 #include <cstring>
+#include <exception>
 #include <utility>
 
 namespace {
@@ -48,26 +51,6 @@ QString ConfigFolder() {
   return QDir::current().absoluteFilePath(QStringLiteral("Config_Files"));
 }
 
-// A busy cursor while a transfer blocks the window.
-class TBusy {
-public:
-  TBusy() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TBusy() { Release(); }
-  void Release() {
-    if (FOn)
-      QGuiApplication::restoreOverrideCursor();
-    FOn = false;
-  }
-  void Resume() {
-    if (!FOn)
-      QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    FOn = true;
-  }
-
-private:
-  bool FOn = true;
-};
-
 } // namespace
 
 TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
@@ -76,7 +59,7 @@ TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
       ExportDlg(MakeFileDialog(this, QStringLiteral("ExportDlg"), QFileDialog::AcceptSave)),
       FForceHex(new TKeyFilter(TKeyFilter::TMode::Hex, true, this)),
       FForceBin(new TKeyFilter(TKeyFilter::TMode::Bin, false, this)),
-      FTerminate([] { QCoreApplication::quit(); }) {
+      FTransfers(new TTransferRunner(this)), FTerminate([] { QCoreApplication::quit(); }) {
   ui->setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -240,9 +223,13 @@ int TMainWindow::TagOf(const QWidget* control) {
 }
 
 void TMainWindow::OutOfMemory() {
-  FOutOfMemory = true;
-  ShowMessage(this, QStringLiteral("Out of memory"));
-  Terminate();
+  // A transfer's worker reports here too; it waits while the box shows, so the report keeps its
+  // place before the transfer's own failure.
+  FTransfers->OnWindowThread([this] {
+    FOutOfMemory = true;
+    ShowMessage(this, QStringLiteral("Out of memory"));
+    Terminate();
+  });
 }
 
 void TMainWindow::Terminate() {
@@ -263,6 +250,8 @@ void TMainWindow::ReplaceImage(std::unique_ptr<TEEImage> image) {
     ClearFields();
   }
   FImage = std::move(image);
+  ResetChangeMarks();
+  ShowImageSize();
 }
 
 void TMainWindow::ShowNewImage() {
@@ -276,7 +265,10 @@ void TMainWindow::FileReadBtnClick() {
   ImportDlg->setDirectory(ConfigFolder());
   if (ImportDlg->exec() != QDialog::Accepted || ImportDlg->selectedFiles().isEmpty())
     return;
-  const QString name = ImportDlg->selectedFiles().front();
+  OpenImageFile(ImportDlg->selectedFiles().front());
+}
+
+void TMainWindow::OpenImageFile(const QString& name) {
   FOutOfMemory = false;
   ReplaceImage(std::make_unique<TEEImage>(QFile::encodeName(name).toStdString()));
   if (FOutOfMemory)
@@ -303,12 +295,21 @@ void TMainWindow::FileWriteBtnClick() {
     return;
   }
   int error = 0;
-  if (!FImage->SaveToFile(file, &error))
+  if (!FImage->SaveToFile(file, &error)) {
     ShowMessage(this, failed,
                 error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error)));
+    return;
+  }
+  ResetChangeMarks();
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
+  // The transfer's worker uses the channel and the image: the close waits for the command.
+  if (FTransfers->Running()) {
+    FCloseAsked = true;
+    event->ignore();
+    return;
+  }
   // The question box taking the focus is no exit, so an edit still in the focused control would
   // be lost: its exit runs first, as a click on a button would make it. A refusal is shown as the
   // exception display shows it, and the window still closes.
@@ -321,7 +322,20 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
     FileWriteBtnClick();
   FDevice.reset();
   FImage.reset();
+  ShowImageSize();
+  ShowHub();
   event->accept();
+}
+
+void TMainWindow::CloseIfAsked() {
+  if (!std::exchange(FCloseAsked, false))
+    return;
+  // Not from a command that is ending with an exception: the close's own boxes come later.
+  if (std::uncaught_exceptions() > 0)
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
+  else
+    close();
 }
 
 bool TMainWindow::ReportCommonOutcome(TEepromOutcome outcome, const QString& outOfMemory) {
@@ -342,10 +356,11 @@ bool TMainWindow::ReportCommonOutcome(TEepromOutcome outcome, const QString& out
 }
 
 void TMainWindow::DevReadBtnClick() {
+  const auto closeAfter = qScopeGuard([this] { CloseIfAsked(); });
   std::unique_ptr<TEEImage> image;
-  TBusy busy;
-  const TEepromOutcome outcome = ReadEeprom(FDriver, FDevice, image);
-  busy.Release();
+  TEepromOutcome outcome{};
+  FTransfers->Run([this, &image, &outcome] { outcome = ReadEeprom(FDriver, FDevice, image); });
+  ShowHub();
   if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory")))
     return;
   switch (outcome) {
@@ -368,9 +383,10 @@ void TMainWindow::DevReadBtnClick() {
 void TMainWindow::DevWriteBtnClick() {
   if (FImage == nullptr)
     return;
-  TBusy busy;
-  const TEepromOutcome outcome = WriteEeprom(FDriver, FDevice, *FImage);
-  busy.Release();
+  const auto closeAfter = qScopeGuard([this] { CloseIfAsked(); });
+  TEepromOutcome outcome{};
+  FTransfers->Run([this, &outcome] { outcome = WriteEeprom(FDriver, FDevice, *FImage); });
+  ShowHub();
   if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory!")))
     return;
   switch (outcome) {
@@ -386,16 +402,20 @@ void TMainWindow::DevWriteBtnClick() {
 }
 
 void TMainWindow::InitEEPROMBtnClick() {
-  TBusy busy;
-  const TEepromOutcome outcome = EraseEeprom(FDriver, FDevice, [this, &busy] {
-    busy.Release();
-    const bool yes =
-        AskConfirm(this, QStringLiteral("Are you sure you want to erase the device EEPROM?"));
-    if (yes)
-      busy.Resume();
+  const auto closeAfter = qScopeGuard([this] { CloseIfAsked(); });
+  TEepromOutcome outcome{};
+  // The question comes between the search and the transfer, so the worker asks it on the
+  // window's thread; nothing is sent until it is answered.
+  const auto confirm = [this] {
+    bool yes = false;
+    FTransfers->OnWindowThread([this, &yes] {
+      yes = AskConfirm(this, QStringLiteral("Are you sure you want to erase the device EEPROM?"),
+                       TDefaultAnswer::No);
+    });
     return yes;
-  });
-  busy.Release();
+  };
+  FTransfers->Run([this, &outcome, &confirm] { outcome = EraseEeprom(FDriver, FDevice, confirm); });
+  ShowHub();
   if (ReportCommonOutcome(outcome, QStringLiteral("Out of memory")))
     return;
   switch (outcome) {

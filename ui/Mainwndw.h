@@ -17,6 +17,7 @@ class THubDriver;
 class TKeyFilter;
 class TLangWndw;
 class TTargetDev;
+class TTransferRunner;
 enum class TEepromOutcome;
 
 namespace Ui {
@@ -39,7 +40,12 @@ public:
   void SetTerminate(std::function<void()> terminate) { FTerminate = std::move(terminate); }
   // "Out of memory", then the application is asked to end. The application routes the image's
   // and the channel's out-of-memory reports here, so a load can stop without a second message.
+  // Callable from a transfer's worker thread: the report is shown on the window's thread.
   void OutOfMemory();
+
+  // Opens an image file as "Read From File..." does once a name was chosen: the IMAGE named on
+  // the command line.
+  void OpenImageFile(const QString& name);
 
 public slots:
   void FileReadBtnClick();
@@ -68,6 +74,8 @@ private:
   void SetupFixedFont();
   void ReplaceImage(std::unique_ptr<TEEImage> image);
   void ShowNewImage();
+  // A close asked for while a transfer ran is carried out once its command has ended.
+  void CloseIfAsked();
   bool ImageUsable() const;
   void Terminate();
 
@@ -75,6 +83,12 @@ private:
   void RefreshByteList();
   void UpdateByteList();
   void RefreshHeaderRows();
+  // The image as it now is becomes the one the grid marks changed bytes against.
+  void ResetChangeMarks();
+
+  // Size and hub (MainwndwStatus.cpp)
+  void ShowImageSize();
+  void ShowHub();
 
   // Layouts (MainwndwLayout.cpp)
   void ApplyLayout(int kind);
@@ -143,6 +157,7 @@ private:
   QFileDialog* ExportDlg;
   TKeyFilter* FForceHex;
   TKeyFilter* FForceBin;
+  TTransferRunner* FTransfers;
   // Bit edits by bit number (index N shows bit N, or port N).
   std::array<QLineEdit*, 8> FCfgBits1{};
   std::array<QLineEdit*, 8> FCfgBits2{};
@@ -163,4 +178,5 @@ private:
   std::function<void()> FTerminate;
   bool FOutOfMemory = false; // reported since the current load began
   bool FUpdatingGrid = false;
+  bool FCloseAsked = false; // the window was closed while a transfer ran
 };

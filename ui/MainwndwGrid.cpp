@@ -27,15 +27,27 @@ int HeaderLength(uint8_t signature) {
 }
 } // namespace
 
+// Every change of the image's length or layout rebuilds the grid, so the size shown follows here.
 void TMainWindow::RefreshByteList() {
   TByteGrid& grid = *ui->ByteList;
   grid.RemoveAllRows();
+  ShowImageSize();
   if (!ImageUsable())
     return;
   const uint32_t length = FImage->GetLength();
   for (uint32_t address = 0; address < length; ++address)
     grid.AppendRow(TByteGrid::KeyText(address),
                    HexText(FImage->GetByte(static_cast<int32_t>(address)), 2), true);
+}
+
+void TMainWindow::ResetChangeMarks() {
+  std::vector<uint8_t> bytes;
+  if (ImageUsable()) {
+    const uint32_t length = FImage->GetLength();
+    for (uint32_t address = 0; address < length; ++address)
+      bytes.push_back(FImage->GetByte(static_cast<int32_t>(address)));
+  }
+  ui->ByteList->SetBaseline(std::move(bytes));
 }
 
 void TMainWindow::UpdateByteList() {

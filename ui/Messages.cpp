@@ -11,9 +11,10 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& details) {
   box.exec();
 }
 
-bool AskConfirm(QWidget* parent, const QString& question) {
+bool AskConfirm(QWidget* parent, const QString& question, TDefaultAnswer answer) {
   QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), question,
                   QMessageBox::Yes | QMessageBox::No, parent);
-  box.setDefaultButton(QMessageBox::Yes);
+  box.setDefaultButton(answer == TDefaultAnswer::Yes ? QMessageBox::Yes : QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }

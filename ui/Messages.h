@@ -11,6 +11,11 @@ extern const QString kAppTitle;
 // `details`, when not empty, goes into the box's detailed text (the system's reason for a failure).
 void ShowMessage(QWidget* parent, const QString& text, const QString& details = QString());
 
+// The button that Enter presses in a question. A question whose Yes destroys something defaults
+// to No, so that Enter cannot do the damage.
+enum class TDefaultAnswer { Yes, No };
+
 // A modal question captioned "Confirm" with a question icon and the buttons Yes and No. True
-// only for Yes; closing the box by any other means counts as No.
-bool AskConfirm(QWidget* parent, const QString& question);
+// only for Yes; closing the box by any other means (Esc included) counts as No.
+bool AskConfirm(QWidget* parent, const QString& question,
+                TDefaultAnswer answer = TDefaultAnswer::Yes);

@@ -6,6 +6,7 @@
 #include "Trgtdev.h"
 #include "UiTestSupport.h"
 
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -107,6 +108,32 @@ TEST_F(DeviceButtonsTest, DecliningTheEraseSendsNothing) {
   EXPECT_EQ(FDriver.RequestCount(FHubPath), requests);
   EXPECT_EQ(EepromBytes(), before);
   EXPECT_EQ(FDriver.OpenHandleCount(), 0u);
+}
+
+// Enter presses the focused default button: on the erase question that is No, so neither Enter
+// nor Esc erases. The save question on closing keeps Yes, so Enter there opens the save dialog.
+TEST_F(DeviceButtonsTest, EnterAndEscAnswerTheEraseQuestionNoAndTheSaveQuestionKeepsYes) {
+  const std::vector<uint8_t> before = EepromBytes();
+  const uint32_t requests = FDriver.RequestCount(FHubPath);
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+    SCOPED_TRACE(key);
+    const auto boxes = Click("InitDevBtn", {TModalAnswerer::Key(key)});
+    EXPECT_EQ(Texts(boxes),
+              std::vector<QString>{"Are you sure you want to erase the device EEPROM?"});
+  }
+  EXPECT_EQ(FDriver.RequestCount(FHubPath), requests);
+  EXPECT_EQ(EepromBytes(), before);
+  // Yes still erases.
+  EXPECT_EQ(Texts(Click("InitDevBtn", {TModalAnswerer::Button(QMessageBox::Yes)})).back(),
+            "Successfully erased device EEPROM");
+
+  OpenBytes(HeaderImage(0xD0, {}));
+  const QString target = TempFile("saved-by-enter.bin");
+  const auto boxes = Close({TModalAnswerer::Key(Qt::Key_Return), TModalAnswerer::File(target)});
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].text, "Do you want to save the image?");
+  EXPECT_EQ(boxes[1].kind, "save");
+  EXPECT_EQ(QFile(target).size(), 7);
 }
 
 TEST_F(DeviceButtonsTest, WriteSendsExactlyTheImagesLength) {

@@ -46,6 +46,13 @@ TModalAnswerer::TAnswer TModalAnswerer::Cancel() {
   };
 }
 
+TModalAnswerer::TAnswer TModalAnswerer::Key(Qt::Key key) {
+  return [key](QWidget* widget) {
+    QWidget* focus = widget->focusWidget();
+    QTest::keyClick(focus != nullptr ? focus : widget, key);
+  };
+}
+
 std::vector<TSeenBox> TModalAnswerer::Run(const std::function<void()>& action,
                                           std::deque<TAnswer> answers) {
   FAnswers = std::move(answers);

@@ -43,6 +43,8 @@ public:
   static TAnswer Button(QMessageBox::StandardButton button);
   static TAnswer File(const QString& path);
   static TAnswer Cancel();
+  // A key pressed as the user presses it: into the control of the window that has the focus.
+  static TAnswer Key(Qt::Key key);
 
   std::vector<TSeenBox> Run(const std::function<void()>& action, std::deque<TAnswer> answers = {});
 
