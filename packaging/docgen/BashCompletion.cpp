@@ -34,31 +34,33 @@ std::string KindWord(const TValueKind kind) {
 std::string OptionWords(const std::vector<TCompletionOption>& options) {
   std::string words;
   for (const TCompletionOption& option : options) {
-    words += (words.empty() ? "" : " ") + option.name;
+    words += (words.empty() ? "'" : " '") + option.name;
     if (!option.value.empty()) {
       words += "=" + KindWord(option.kind);
     }
+    words += "'";
   }
   return words;
 }
 
-// "file field", with literal words as "words:list|find".
+// "file field", with literal words as 'words:list find'.
 std::string ArgWords(const std::vector<TCompletionArg>& args) {
   std::string words;
   for (const TCompletionArg& arg : args) {
-    words += (words.empty() ? "" : " ") + KindWord(arg.kind);
+    std::string word = KindWord(arg.kind);
     if (arg.kind == TValueKind::Words) {
       std::string list;
-      for (const std::string& word : arg.words) {
-        list += (list.empty() ? "" : "|") + word;
+      for (const std::string& literal : arg.words) {
+        list += (list.empty() ? "" : " ") + literal;
       }
-      words += ":" + list;
+      word += ":" + list;
     }
+    words += (words.empty() ? "'" : " '") + word + "'";
   }
   return words;
 }
 
-// Only words the generator made go between the quotes: names, kinds and '|'.
+// Only words of the table go between the quotes: names and kinds, never a quote.
 std::string Quoted(const std::string& text) {
   return "'" + text + "'";
 }
@@ -103,7 +105,17 @@ __korvane_cli_option_kind() {
   return 1
 }
 
-# The global options on the line that decide which hubs exist, for `list`.
+# Whether $1 is a global option with a value: those (--simulate FILE, --vidpid VID:PID) decide
+# which hubs exist, so `list` is given them; flags such as --json would change its output.
+__korvane_cli_is_global() {
+  local o
+  for o in "${globals[@]}"; do
+    [[ $o == "$1="* ]] && return 0
+  done
+  return 1
+}
+
+# Bound hubs as `korvane-cli list` names them, with the global options from the line.
 __korvane_cli_hubs() {
   local tool=$1
   shift
@@ -183,17 +195,14 @@ _korvane_cli() {
       dashdash=1
       continue
       ;;
-    --simulate=* | --vidpid=*)
-      hubargs+=("$w")
-      continue
-      ;;
     -*=*)
+      __korvane_cli_is_global "${w%%=*}" && hubargs+=("$w")
       continue
       ;;
     -?*)
       if __korvane_cli_option_kind "$w"; then
         pending=$kind
-        [[ $w == --simulate || $w == --vidpid ]] && hubargs+=("$w" "${words[i + 1]}")
+        [[ -n $kind ]] && __korvane_cli_is_global "$w" && hubargs+=("$w" "${words[i + 1]}")
         continue
       fi
       # A word such as "-serial" that names no option is a positional.

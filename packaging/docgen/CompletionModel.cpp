@@ -109,13 +109,8 @@ TCompletionModel::Positionals(std::string_view command, std::string_view synopsi
                               const std::vector<TCompletionOption>& options, bool& lastRepeats) {
   std::string spaced;
   for (const char c : synopsis) {
-    if (c == '[' || c == ']' || c == '(' || c == ')') {
-      spaced += ' ';
-    } else if (c == '|') {
-      spaced += " | ";
-    } else {
-      spaced += c;
-    }
+    const bool grouping = c == '[' || c == ']' || c == '(' || c == ')' || c == '|';
+    spaced += grouping ? std::string(" ") + c + " " : std::string(1, c);
   }
   std::istringstream in(spaced);
   std::vector<std::string> tokens;
@@ -129,22 +124,37 @@ TCompletionModel::Positionals(std::string_view command, std::string_view synopsi
     ++i;
   }
 
+  // Each alternative of a group starts at the group's first place: "(list | find SERIAL)" has
+  // list or find first, SERIAL second.
+  struct TGroup {
+    size_t start;
+    size_t end;
+  };
+  std::vector<TGroup> groups;
   std::vector<TCompletionArg> args;
+  size_t place = 0;
   lastRepeats = false;
-  bool alternative = false; // the previous token was '|'
-  bool afterArg = false;    // the token before that '|' was a positional
   for (; i < tokens.size(); ++i) {
     std::string token = tokens[i];
-    if (token == "|") {
-      alternative = true;
+    if (token == "(" || token == "[") {
+      groups.push_back({place, place});
+      continue;
+    }
+    if (token == "|" || token == ")" || token == "]") {
+      if (groups.empty()) {
+        continue;
+      }
+      groups.back().end = std::max(groups.back().end, place);
+      place = token == "|" ? groups.back().start : groups.back().end;
+      if (token != "|") {
+        groups.pop_back();
+      }
       continue;
     }
     if (token.front() == '-' && token.size() > 1) {
       if (TakesValue(token, options)) {
         ++i;
       }
-      alternative = false;
-      afterArg = false;
       continue;
     }
     bool repeats = false;
@@ -152,19 +162,15 @@ TCompletionModel::Positionals(std::string_view command, std::string_view synopsi
       token.resize(token.size() - 3);
       repeats = true;
     }
-    if (alternative && afterArg) {
-      // Another word for the same place.
-      if (args.back().kind == TValueKind::Words && IsLiteral(token)) {
-        args.back().words.push_back(token);
-      }
-    } else if (IsLiteral(token)) {
-      args.push_back({token, TValueKind::Words, {token}});
-    } else {
-      args.push_back({token, KindOf(command, token), {}});
+    const bool literal = IsLiteral(token);
+    if (place == args.size()) {
+      args.push_back(literal ? TCompletionArg{token, TValueKind::Words, {token}}
+                             : TCompletionArg{token, KindOf(command, token), {}});
+    } else if (literal && args[place].kind == TValueKind::Words) {
+      args[place].words.push_back(token);
     }
-    lastRepeats = repeats;
-    alternative = false;
-    afterArg = true;
+    lastRepeats = repeats && place + 1 == args.size();
+    ++place;
   }
   return args;
 }

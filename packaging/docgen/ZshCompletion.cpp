@@ -87,16 +87,18 @@ std::string Described(const std::string& name, const std::string& summary) {
 }
 
 const char* const kHelpers = R"ZSH(
-# The hubs `korvane-cli list` names as bound, with the options on the line that decide which
-# hubs exist.
+# The hubs `korvane-cli list` names as bound, given the global options with a value from the
+# line (they decide which hubs exist; a flag such as --json would change the output).
 _korvane-cli_hubs() {
   local -a hubs args
-  local i
+  local i word
   for ((i = 2; i < $#_korvane_cli_words; i++)); do
-    case $_korvane_cli_words[i] in
-      (--simulate|--vidpid) args+=($_korvane_cli_words[i] $_korvane_cli_words[i+1]) ;;
-      (--simulate=*|--vidpid=*) args+=($_korvane_cli_words[i]) ;;
-    esac
+    word=$_korvane_cli_words[i]
+    if (( ${_korvane_cli_global_values[(Ie)$word]} )); then
+      args+=($word $_korvane_cli_words[i+1])
+    elif (( ${_korvane_cli_global_values[(Ie)${word%%=*}]} )) && [[ $word == *=* ]]; then
+      args+=($word)
+    fi
   done
   hubs=(${(f)"$(_call_program hubs $_korvane_cli_words[1] $args list 2>/dev/null |
     sed -nE 's/^(.*[^ ]) +(-|[0-9A-Fa-f]{4}:[0-9A-Fa-f]{4})  (hub   |device)  bound .*/\1/p')"})
@@ -138,6 +140,15 @@ void TZshCompletion::Write(std::ostream& out, const TCompletionModel& model) {
   for (const std::string& kind : model.StringKinds()) {
     out << separator << kind;
     separator = " ";
+  }
+  out << ")\n";
+  out << "_korvane_cli_global_values=(";
+  separator.clear();
+  for (const TCompletionOption& option : model.GlobalOptions()) {
+    if (!option.value.empty()) {
+      out << separator << option.name;
+      separator = " ";
+    }
   }
   out << ")\n";
   out << kHelpers;
