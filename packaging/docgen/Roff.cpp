@@ -19,12 +19,10 @@ bool IsGrouping(char c) {
   return c == '[' || c == ']' || c == '(' || c == ')' || c == '|';
 }
 
-} // namespace
-
-std::string TRoff::Escape(std::string_view text) {
+// `text` escaped; a '.' or '\'' that starts a line only when `lineStart` (body text).
+std::string Inline(std::string_view text, bool lineStart = false) {
   std::string out;
   out.reserve(text.size() + 8);
-  bool lineStart = true;
   for (const char c : text) {
     if (lineStart && (c == '.' || c == '\'')) {
       out += "\\&";
@@ -41,12 +39,18 @@ std::string TRoff::Escape(std::string_view text) {
   return out;
 }
 
+} // namespace
+
+std::string TRoff::Escape(std::string_view text) {
+  return Inline(text, true);
+}
+
 std::string TRoff::Bold(std::string_view text) {
-  return "\\fB" + Escape(text) + "\\fR";
+  return "\\fB" + Inline(text) + "\\fR";
 }
 
 std::string TRoff::Italic(std::string_view text) {
-  return "\\fI" + Escape(text) + "\\fR";
+  return "\\fI" + Inline(text) + "\\fR";
 }
 
 std::string TRoff::Synopsis(std::string_view text, bool command) {
@@ -55,7 +59,7 @@ std::string TRoff::Synopsis(std::string_view text, bool command) {
   bool first = command;
   while (i < text.size()) {
     if (IsGrouping(text[i]) || text[i] == ' ') {
-      out += text[i] == ' ' ? std::string(" ") : Escape(text.substr(i, 1));
+      out += Inline(text.substr(i, 1));
       ++i;
       continue;
     }
@@ -83,7 +87,7 @@ std::string TRoff::Synopsis(std::string_view text, bool command) {
         start = equals + 1;
       }
     }
-    out += Escape(ellipsis);
+    out += Inline(ellipsis);
     first = false;
     i = end;
   }

@@ -3,6 +3,8 @@
 #include "Roff.h"
 #include "UsbBinding.h"
 
+#include <algorithm>
+#include <cctype>
 #include <sstream>
 #include <vector>
 
@@ -25,10 +27,13 @@ std::string Trimmed(const std::string& text) {
 }
 
 bool Parse(const std::string& text, TUsage& usage) {
-  const std::string lead = "Usage: korvane";
+  const std::string lead = "usage: korvane";
   std::istringstream in(text);
   std::string line;
-  if (!std::getline(in, line) || line.compare(0, lead.size(), lead) != 0) {
+  if (!std::getline(in, line) || line.size() < lead.size() ||
+      !std::equal(lead.begin(), lead.end(), line.begin(), [](char a, char b) {
+        return a == std::tolower(static_cast<unsigned char>(b));
+      })) {
     return false;
   }
   usage.synopsis = Trimmed(line.substr(lead.size()));
