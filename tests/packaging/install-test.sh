@@ -97,9 +97,7 @@ while read -r code; do
 done < <(sed -n '/^exit codes:/,$s/^  \([0-9]*\) .*/\1/p' <<<"$help")
 
 bash -n "$root/share/bash-completion/completions/korvane-cli" || fail "bash completion: syntax"
-if command -v zsh >/dev/null; then
-  zsh -n "$root/share/zsh/vendor-completions/_korvane-cli" || fail "zsh completion: syntax"
-fi
+zsh -n "$root/share/zsh/vendor-completions/_korvane-cli" || fail "zsh completion: syntax"
 
 if [[ $window == ON ]]; then
   "$root/bin/korvane" --help >/dev/null || fail "installed korvane does not run"
