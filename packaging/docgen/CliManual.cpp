@@ -122,6 +122,10 @@ void TCliManual::Write(std::ostream& out, const TManualPlaces& places) {
       << TRoff::Escape(backup)
       << ".\n"
          "When it cannot be written, nothing is written to the hub.\n"
+         ".TP\n"
+         ".RI \"the \" FILE \" of \" \\-\\-simulate\n"
+         "The simulated hub's EEPROM, 512 bytes: created blank (every byte 0xFF) when missing, "
+         "changed by every write and erase. A file of another size is refused.\n"
          ".SH ENVIRONMENT\n"
          ".TP\n"
          ".B XDG_CONFIG_HOME\n"

@@ -125,6 +125,10 @@ bool TWindowManual::Write(std::ostream& out, const TManualPlaces& places,
          ".B Config_Files\n"
          "The folder, in the current folder, where the file dialogs start.\n"
          ".TP\n"
+         ".RI \"the \" FILE \" of \" \\-\\-simulate\n"
+         "The simulated hub's EEPROM, 512 bytes: created blank (every byte 0xFF) when missing, "
+         "changed by every write and erase. A file of another size is refused.\n"
+         ".TP\n"
       << TRoff::Bold(places.udevRulesDir + "/71-korvane-uaccess.rules")
       << "\n"
          "Gives the user at the seat access to the bound hubs, once\n"
