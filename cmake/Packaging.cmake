@@ -6,7 +6,6 @@ set(CPACK_PACKAGE_VENDOR "The Korvane developers")
 set(CPACK_PACKAGE_CONTACT "The Korvane developers <developers@korvane.org>")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://korvane.org/")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
@@ -42,7 +41,6 @@ package holds the udev rule that gives the user at the seat access to the
 hubs a site has bound, the manual page and bash and zsh completion.")
 
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME korvane)
-set(CPACK_DEBIAN_GUI_PACKAGE_SECTION electronics)
 set(CPACK_COMPONENT_GUI_DEPENDS cli)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_COMPONENT_GUI_DESCRIPTION
