@@ -3,11 +3,11 @@
 # ':' and '=', the function called, COMPREPLY checked.
 #   completion-test.bash COMPLETION_SCRIPT KORVANE_CLI
 set -uo pipefail
-script=$1
-tool=$2
+script=$(realpath "$1")
+tool=$(realpath "$2")
 failures=0
 # The script runs the tool it completes for, as the line names it.
-PATH=$(cd "$(dirname "$tool")" && pwd):$PATH
+PATH=$(dirname "$tool"):$PATH
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
