@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 600
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_WERROR=ON
 
-.PHONY: all deps configure build run test test-main test-asan format format-check fuzz bench clean
+.PHONY: all deps configure build run test test-main test-asan format format-check fuzz bench package clean
 
 all: build
 
@@ -34,6 +34,12 @@ test-asan: deps
 	  -DKORVANE_GUI=OFF -DKORVANE_CLI=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L core
+
+# The Debian packages korvane-cli and korvane, made by CPack in $(BUILD)/packages.
+package: build
+	@rm -f $(BUILD)/packages/*.deb
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@ls -1 $(BUILD)/packages/*.deb
 
 format-check: deps
 	@scripts/check-format
