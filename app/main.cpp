@@ -1,14 +1,16 @@
 // korvane: the desktop program. Creates the application object, the main window and the
 // language dialog, and runs the event loop until the main window closes.
+#include "DeferredHubDriver.h"
 #include "Eeimage.h"
 #include "KorvaneApp.h"
 #include "Langdlg.h"
 #include "Mainwndw.h"
 #include "Messages.h"
+#include "Module.h"
 #include "SimulatedHub.h"
 #include "StartOptions.h"
 #include "Trgtdev.h"
-#include "UsbHubDriver.h"
+#include "UsbHubs.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -96,7 +98,16 @@ int main(int argc, char** argv) {
     binding.AddDefaultFiles(problems);
     for (const std::string& problem : problems)
       std::fprintf(stderr, "korvane: %s\n", problem.c_str());
-    driver = std::make_unique<TUsbHubDriver>(std::move(binding));
+    // The USB stack is loaded with the first device command, not at start.
+    driver = std::make_unique<TDeferredHubDriver>(
+        [binding = std::move(binding)]() -> std::unique_ptr<THubDriver> {
+          try {
+            return TUsbHubs::Load(binding);
+          } catch (const TModuleError& error) {
+            std::fprintf(stderr, "korvane: %s\n", error.what());
+            return nullptr;
+          }
+        });
   }
 
   TKorvaneApp app(argc, argv);

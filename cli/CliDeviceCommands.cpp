@@ -14,7 +14,7 @@
 #include "HeaderMap.h"
 #include "SimulatedHub.h"
 #include "Trgtdev.h"
-#include "UsbHubDriver.h"
+#include "UsbHubs.h"
 #include "UsbListing.h"
 
 #include "CliText.h"
@@ -36,7 +36,7 @@ std::string FormatUsbId(uint16_t vid, uint16_t pid) {
 int TCliDeviceCommands::List(TCliContext& context, const TCliArgs& parsed) {
   parsed.ExpectPositionals(0, 0);
   TCliHubSession session(context);
-  auto* usb = dynamic_cast<TUsbHubDriver*>(&session.Driver());
+  auto* usb = dynamic_cast<TUsbHubs*>(&session.Driver());
   std::vector<TUsbListEntry> entries;
   if (usb != nullptr) {
     TUsbListing listing;

@@ -4,7 +4,7 @@
 #include "CliError.h"
 #include "SimulatedHub.h"
 #include "UsbBinding.h"
-#include "UsbHubDriver.h"
+#include "UsbHubs.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -30,7 +30,7 @@ void TCliDrivers::LoadBindings(const TCliContext& context, TUsbBinding& bound, b
 std::unique_ptr<THubDriver> TCliDrivers::Make(const TCliContext& context, TUsbBinding& bound) {
   if (context.simulate.empty() && context.simulateDir.empty()) {
     LoadBindings(context, bound, true);
-    return std::make_unique<TUsbHubDriver>(bound);
+    return TUsbHubs::Load(bound);
   }
   // Simulated hubs answer whatever their files hold; only IDs named here count as bound.
   LoadBindings(context, bound, false);

@@ -155,7 +155,35 @@ struct TApp {
   std::map<const CLI::App*, const TCliCommand*> commands;
 };
 
-TApp BuildApp(TCliContext* context) {
+// The command word of a command line: its first argument that is no option and no value of a
+// global option; empty when there is none.
+std::string CommandWord(const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+    if (args[i].compare(0, 1, "-") != 0) {
+      return args[i];
+    }
+    for (const TCliOption& option : TCliCommandTable::GlobalOptions()) {
+      if (!option.value.empty() && args[i] == option.name) {
+        ++i; // its value
+        break;
+      }
+    }
+  }
+  return {};
+}
+
+bool IsCommandWord(const std::string& word) {
+  for (const TCliCommand& command : TCliCommandTable::Commands()) {
+    if (command.name.substr(0, command.name.find(' ')) == word) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The parser for every command, or (`only` given) for the commands whose first word it is: a
+// command line names one, and building the rest would cost a short command much of its time.
+TApp BuildApp(TCliContext* context, const std::string& only = {}) {
   TApp built;
   built.app = std::make_unique<CLI::App>(
       "Reads, shows, edits and writes the configuration EEPROM image of USB 2.0 hub "
@@ -168,6 +196,9 @@ TApp BuildApp(TCliContext* context) {
   AddGlobalOptions(app, context);
   std::map<std::string, CLI::App*> groups;
   for (const TCliCommand& command : TCliCommandTable::Commands()) {
+    if (!only.empty() && command.name.substr(0, command.name.find(' ')) != only) {
+      continue;
+    }
     CLI::App* parent = &app;
     std::string name(command.name);
     if (const size_t space = name.find(' '); space != std::string::npos) {
@@ -231,7 +262,8 @@ TCliParser::TParsed TCliParser::Parse(const std::vector<std::string>& args, TCli
   std::vector<std::string> reversed(args.begin(), mark);
   std::reverse(reversed.begin(), reversed.end());
 
-  TApp built = BuildApp(&context);
+  const std::string word = CommandWord(args);
+  TApp built = BuildApp(&context, IsCommandWord(word) ? word : std::string());
   TParsed parsed;
   try {
     built.app->parse(reversed);

@@ -12,6 +12,7 @@
 #include "Eeimage.h"
 #include "Ledger.h"
 #include "LedgerError.h"
+#include "Sha256.h"
 
 #include <atomic>
 #include <csignal>
@@ -183,6 +184,7 @@ int TCliProductionCommands::Program(TCliContext& context, const TCliArgs& parsed
                       "--simulate-dir");
     }
   }
+  TSha256::Hex({}); // the digest's module, loaded before any board is touched
   const std::unique_ptr<TLedger> ledger = OpenLedger(parsed, settings.FDryRun);
   try {
     TCliStation::CheckTemplate(*image, *ledger, settings.FScheme);

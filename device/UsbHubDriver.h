@@ -1,7 +1,6 @@
 #pragma once
 
-#include "HubDriver.h"
-#include "UsbBinding.h"
+#include "UsbHubs.h"
 
 #include <atomic>
 #include <cstdint>
@@ -15,19 +14,12 @@
 struct libusb_context;
 struct libusb_device;
 
-// One present USB device as the driver sees it, without opening it.
-struct TUsbDeviceInfo {
-  TUsbId Id;
-  std::string Path; // "usb:<bus>-<port path>", e.g. "usb:1-1.4"
-  uint8_t DeviceClass = 0;
-  bool Bound = false;
-};
-
-// Real hubs through libusb. Only bound hubs are published, opened and sent requests. The
+// Real hubs through libusb, built into the module korvane-usb (the tests link it directly).
+// Only bound hubs are published, opened and sent requests. The
 // request record is carried out as one control transfer on the device's default pipe; nothing
 // is claimed, so the kernel's hub driver keeps the hub. Calls on different handles may come
 // from different threads at once; LastError is kept per thread, like the platform's own.
-class TUsbHubDriver : public THubDriver {
+class TUsbHubDriver : public TUsbHubs {
 public:
   explicit TUsbHubDriver(TUsbBinding binding);
   ~TUsbHubDriver() override;
@@ -44,14 +36,9 @@ public:
   // Through libusb's hot-plug events where the platform has them; a plain wait otherwise.
   bool WaitForChange(std::chrono::milliseconds timeout) override;
 
-  // Beside the seam, for listings: every present device, bound or not, in path order. Nothing
-  // is opened. False when the enumeration itself failed.
-  bool Enumerate(std::vector<TUsbDeviceInfo>& devices);
-  // Whether the device at `path`, bound or not, can be opened: it is opened and closed again,
-  // and nothing is sent to it. None when it opens.
-  THubError Probe(const std::string& path);
-
-  const TUsbBinding& Binding() const { return FBinding; }
+  bool Enumerate(std::vector<TUsbDeviceInfo>& devices) override;
+  THubError Probe(const std::string& path) override;
+  const TUsbBinding& Binding() const override { return FBinding; }
 
   // The one place where libusb's error codes become the seam's error kinds.
   static THubError TranslateError(int libusbError);

@@ -1,8 +1,8 @@
 #include "UsbListing.h"
 
-#include "UsbHubDriver.h"
+#include "UsbHubs.h"
 
-bool TUsbListing::Make(TUsbHubDriver& driver) {
+bool TUsbListing::Make(TUsbHubs& driver) {
   FEntries.clear();
   std::vector<TUsbDeviceInfo> devices;
   if (!driver.Enumerate(devices))

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-class TUsbHubDriver;
+class TUsbHubs;
 
 // One row of the listing of real hubs.
 struct TUsbListEntry {
@@ -24,7 +24,7 @@ public:
   static constexpr uint8_t kHubClass = 9;
 
   // False when the enumeration itself failed (why: driver.LastError()).
-  bool Make(TUsbHubDriver& driver);
+  bool Make(TUsbHubs& driver);
   const std::vector<TUsbListEntry>& Entries() const { return FEntries; }
 
   // A few words on why a device does not open ("access denied"), or "opens".

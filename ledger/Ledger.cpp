@@ -1,8 +1,8 @@
 #include "Ledger.h"
 
 #include "LedgerError.h"
-#include "PostgresStore.h"
-#include "SqliteStore.h"
+#include "Module.h"
+#include "ModuleStore.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -70,6 +70,70 @@ private:
   bool FDone = false;
 };
 
+// A database module's store on the program's side: its answers become TLedgerError again.
+class TLoadedStore : public TLedgerStore {
+public:
+  explicit TLoadedStore(TModuleStore* store) : FStore(store) {}
+
+  std::string RowIdColumn() const override {
+    std::string column;
+    Check(FStore->RowIdColumn(column, FError));
+    return column;
+  }
+  void BeginWrite(bool durable) override { Check(FStore->BeginWrite(durable, FError)); }
+  void BeginRead() override { Check(FStore->BeginRead(FError)); }
+  void Commit() override { Check(FStore->Commit(FError)); }
+  void Rollback() noexcept override { FStore->Rollback(); }
+  std::vector<TSqlRow> Run(const std::string& sql,
+                           const std::vector<TSqlValue>& parameters) override {
+    std::vector<TSqlRow> rows;
+    Check(FStore->Run(sql, parameters, rows, FError));
+    return rows;
+  }
+  bool HasTable(const std::string& name) override {
+    bool has = false;
+    Check(FStore->HasTable(name, has, FError));
+    return has;
+  }
+
+private:
+  void Check(bool done) const {
+    if (!done) {
+      throw TLedgerError(FError);
+    }
+  }
+
+  std::unique_ptr<TModuleStore> FStore;
+  mutable std::string FError;
+};
+
+// The databases are modules of their own, loaded when a ledger of their kind is first opened.
+template <typename TNew, typename... TArgs>
+std::unique_ptr<TLedgerStore> LoadStore(const char* module, const char* entry, TArgs&&... args) {
+  TNew open = nullptr;
+  try {
+    open = reinterpret_cast<TNew>(TModule::Entry(module, entry));
+  } catch (const TModuleError& error) {
+    throw TLedgerError(error.what());
+  }
+  std::string error;
+  TModuleStore* store = open(std::forward<TArgs>(args)..., error);
+  if (store == nullptr) {
+    throw TLedgerError(error);
+  }
+  return std::make_unique<TLoadedStore>(store);
+}
+
+std::unique_ptr<TLedgerStore> SqliteStore(const std::string& path, bool create) {
+  using TNew = TModuleStore* (*)(const std::string&, bool, std::string&);
+  return LoadStore<TNew>("korvane-sqlite", "korvane_sqlite_store_new", path, create);
+}
+
+std::unique_ptr<TLedgerStore> PostgresStore(const std::string& connection) {
+  using TNew = TModuleStore* (*)(const std::string&, std::string&);
+  return LoadStore<TNew>("korvane-postgresql", "korvane_postgres_store_new", connection);
+}
+
 std::unique_ptr<TLedgerStore> OpenStore(const std::string& url, bool readOnly, bool& empty) {
   empty = false;
   if (url.rfind("sqlite:", 0) == 0) {
@@ -80,18 +144,18 @@ std::unique_ptr<TLedgerStore> OpenStore(const std::string& url, bool readOnly, b
     std::error_code code;
     if (readOnly && !std::filesystem::exists(path, code)) {
       empty = true;
-      return std::make_unique<TSqliteStore>("", true);
+      return SqliteStore("", true);
     }
     if (!readOnly && path.has_parent_path()) {
       std::filesystem::create_directories(path.parent_path(), code);
     }
-    return std::make_unique<TSqliteStore>(path.string(), !readOnly);
+    return SqliteStore(path.string(), !readOnly);
   }
   if (url == "postgresql:" || url == "postgres:") {
-    return std::make_unique<TPostgresStore>("");
+    return PostgresStore("");
   }
   if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
-    return std::make_unique<TPostgresStore>(url);
+    return PostgresStore(url);
   }
   throw TLedgerError("\"" + url + "\" is no ledger (sqlite:PATH, postgresql://... or postgresql:)");
 }
@@ -114,7 +178,7 @@ std::unique_ptr<TLedger> TLedger::Open(const std::string& url, bool readOnly) {
   bool empty = false;
   std::unique_ptr<TLedgerStore> store = OpenStore(url, readOnly, empty);
   if (readOnly && !empty && !store->HasTable("korvane_schema")) {
-    store = std::make_unique<TSqliteStore>("", true); // a database that holds no ledger yet
+    store = SqliteStore("", true); // a database that holds no ledger yet
     empty = true;
   }
   return std::make_unique<TLedger>(std::move(store), !readOnly || empty);

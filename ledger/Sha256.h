@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-// The SHA-256 digest the ledger records of the bytes written to a board (Nettle's).
+// The SHA-256 digest the ledger records of the bytes written to a board (Nettle's, from the
+// module korvane-nettle: TModuleError when it cannot be loaded).
 class TSha256 {
 public:
   // 64 lower-case hexadecimal digits.

@@ -1,5 +1,7 @@
 #include "CliTestSupport.h"
 
+#include <cstdlib>
+
 namespace clitest {
 namespace {
 
@@ -9,6 +11,10 @@ protected:
   // Runs the binary with stdout going to `stdoutPath` and stderr to /dev/null; the exit code.
   int Exec(const std::vector<std::string>& args, const char* stdoutPath = "/dev/null") {
     return SpawnCli(args, stdoutPath, "/dev/null");
+  }
+  std::string Text(const std::string& path) const {
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
   }
 };
 
@@ -60,6 +66,28 @@ TEST_F(BinaryTest, DeviceCommandsOnSimulatedHubs) {
 TEST_F(BinaryTest, OutputThatCannotBeWrittenIsAFailure) {
   // A script must not take a listing that never arrived for success.
   EXPECT_EQ(Exec({"fields"}, "/dev/full"), kIoError);
+}
+
+// The USB stack and the ledger's databases are modules: a command that needs a missing one
+// fails and says so; one that needs none runs without them.
+TEST_F(BinaryTest, MissingModulesFailOnlyWhatNeedsThem) {
+  const std::string image = WriteFile("good.bin", SampleStringImage());
+  const char* kept = std::getenv("KORVANE_MODULE_DIR");
+  const std::string folder = kept != nullptr ? kept : "";
+  ::setenv("KORVANE_MODULE_DIR", PathOf("nowhere").c_str(), 1);
+  const std::string err = PathOf("err.txt");
+  EXPECT_EQ(Exec({"info", image}), kOk);
+  EXPECT_EQ(SpawnCli({"list"}, "/dev/null", err), kSoftware);
+  EXPECT_THAT(Text(err), HasSubstr("the module korvane-usb cannot be loaded"));
+  EXPECT_EQ(
+      SpawnCli({"ledger", "list", "--ledger", "sqlite:" + PathOf("l.sqlite")}, "/dev/null", err),
+      kTempFail);
+  EXPECT_THAT(Text(err), HasSubstr("the module korvane-sqlite cannot be loaded"));
+  if (kept != nullptr) {
+    ::setenv("KORVANE_MODULE_DIR", folder.c_str(), 1);
+  } else {
+    ::unsetenv("KORVANE_MODULE_DIR");
+  }
 }
 
 } // namespace

@@ -30,6 +30,10 @@ id=org.korvane.Korvane
 
 files=(
   bin/korvane-cli
+  lib/korvane/korvane-usb.so
+  lib/korvane/korvane-sqlite.so
+  lib/korvane/korvane-postgresql.so
+  lib/korvane/korvane-nettle.so
   lib/udev/rules.d/71-korvane-uaccess.rules
   share/doc/korvane-cli/examples/70-korvane.rules
   share/doc/korvane-cli/copyright
@@ -60,6 +64,14 @@ while IFS= read -r file; do
 done < <(cd "$root" && find . -type f | sed 's|^\./||')
 
 "$root/bin/korvane-cli" --help >/dev/null || fail "installed korvane-cli does not run"
+# The installed tool finds its modules beside itself: a dry run loads the digest's and SQLite's,
+# and a listing of real hubs the USB stack's.
+"$build/tools/korvane-examples" "$destdir/examples" >/dev/null
+modules_out=$(env -u KORVANE_MODULE_DIR XDG_DATA_HOME="$destdir/data" "$root/bin/korvane-cli" \
+  --simulate "$destdir/hub.eeprom" program "$destdir/examples/example-d4.iic" --all --dry-run 2>&1)
+grep -q "dry run: would write" <<<"$modules_out" || fail "installed modules: $modules_out"
+modules_out=$(env -u KORVANE_MODULE_DIR "$root/bin/korvane-cli" list 2>&1)
+grep -q "cannot be loaded" <<<"$modules_out" && fail "installed USB module: $modules_out"
 gzip -t "$root/share/doc/korvane-cli/changelog.gz" || fail "changelog.gz is no gzip file"
 grep -q '^License: Expat' "$root/share/doc/korvane-cli/copyright" || fail "copyright names no license"
 
