@@ -18,6 +18,6 @@ public:
   static void* Entry(const std::string& name, const char* symbol);
 
   // Where the modules are looked for: KORVANE_MODULE_DIR when set, else beside the program, in
-  // the library folder as installed ("bin/../lib/<arch>/korvane").
+  // the library folder as installed ("bin/../lib/korvane/modules").
   static std::string Folder();
 };

@@ -30,10 +30,10 @@ id=org.korvane.Korvane
 
 files=(
   bin/korvane-cli
-  lib/korvane/korvane-usb.so
-  lib/korvane/korvane-sqlite.so
-  lib/korvane/korvane-postgresql.so
-  lib/korvane/korvane-nettle.so
+  lib/korvane/modules/korvane-usb.so
+  lib/korvane/modules/korvane-sqlite.so
+  lib/korvane/modules/korvane-postgresql.so
+  lib/korvane/modules/korvane-nettle.so
   lib/udev/rules.d/71-korvane-uaccess.rules
   share/doc/korvane-cli/examples/70-korvane.rules
   share/doc/korvane-cli/copyright
