@@ -1,10 +1,12 @@
 #include "BenchReporter.h"
 #include "Cli.h"
+#include "ProcessPairs.h"
 #include "SimulatedHub.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -211,6 +213,53 @@ void BM_ProgramAll(benchmark::State& state) {
 }
 BENCHMARK(BM_ProgramAll)->Arg(16)->MinTime(1.5)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+std::vector<std::filesystem::path> gBackupFolders; // emptied before every run of write --all
+
+void RemoveAllBackups() {
+  for (const auto& folder : gBackupFolders) {
+    RemoveBackups(folder);
+  }
+}
+
+// The ratios of whole processes, each pair run in turn: a short command against cat of the same
+// file, and write --all on many hubs (korvane-cli's own --simulate-page-delay) against one hub.
+void PrintProcessRatios() {
+  const std::string image = ImageFile();
+  const std::string edited = (Folder() / "edited.bin").string();
+  std::filesystem::copy_file(image, edited, std::filesystem::copy_options::overwrite_existing);
+  const std::vector<std::string> cat = {"/bin/cat", image};
+  const auto print = [](const std::string& label, const TPairRatio& ratio) {
+    if (ratio.FFailed) {
+      std::printf("%-44s failed\n", label.c_str());
+    } else {
+      std::printf("%-44s %6.2f   (peak memory %.2f)\n", label.c_str(), ratio.FTime, ratio.FMemory);
+    }
+  };
+  std::printf("\nwhole processes, run in turn (median of the pairs' ratios):\n");
+  print("info process / cat", TProcessPairs::Measure({KORVANE_CLI_BINARY, "info", image}, cat, 40));
+  print("export process / cat",
+        TProcessPairs::Measure({KORVANE_CLI_BINARY, "export", image}, cat, 40));
+  print("set process / cat", TProcessPairs::Measure({KORVANE_CLI_BINARY, "set", edited, "vid=1234"},
+                                                    {"/bin/cat", edited}, 40));
+
+  const auto writeAll = [&](int hubs) {
+    const std::filesystem::path folder = Folder() / ("process-hubs-" + std::to_string(hubs));
+    gBackupFolders.push_back(folder);
+    std::vector<std::string> args = {KORVANE_CLI_BINARY};
+    for (const std::string& file : HubFiles(folder, hubs)) {
+      args.insert(args.end(), {"--simulate", file});
+    }
+    args.insert(args.end(), {"--simulate-page-delay", "5", "write", image, "--all", "--backup-dir",
+                             folder.string()});
+    return args;
+  };
+  const std::vector<std::string> one = writeAll(1);
+  for (const int hubs : {16, 256, 1024}) {
+    print("write --all, " + std::to_string(hubs) + " hubs / 1 hub (processes)",
+          TProcessPairs::Measure(writeAll(hubs), one, 7, &RemoveAllBackups));
+  }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -218,6 +267,7 @@ int main(int argc, char** argv) {
   TBenchReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios();
+  PrintProcessRatios();
   benchmark::Shutdown();
   std::filesystem::remove_all(Folder());
   return 0;

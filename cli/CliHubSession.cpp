@@ -84,6 +84,26 @@ std::unique_ptr<TTargetDev> TCliHubSession::OpenHub(const std::string& path, THu
   if (OpenDeviceAt(*FDriver, path, channel, &why) == TDiscoveryStatus::Opened) {
     return channel;
   }
+  OpenFailed(why, result);
+  return nullptr;
+}
+
+std::vector<std::unique_ptr<TTargetDev>>
+TCliHubSession::OpenHubs(const std::vector<std::string>& paths, std::vector<THubResult>& results) {
+  std::vector<std::unique_ptr<TTargetDev>> channels;
+  std::vector<THubError> whys;
+  const std::vector<TDiscoveryStatus> opened = OpenDevicesAt(*FDriver, paths, channels, whys);
+  results.resize(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    results[i].path = paths[i];
+    if (opened[i] != TDiscoveryStatus::Opened) {
+      OpenFailed(whys[i], results[i]);
+    }
+  }
+  return channels;
+}
+
+void TCliHubSession::OpenFailed(THubError why, THubResult& result) {
   if (why == THubError::AccessDenied) {
     result.code = cliexit::kNoPerm;
     result.message = "access denied\n" + AccessFix();
@@ -94,7 +114,6 @@ std::unique_ptr<TTargetDev> TCliHubSession::OpenHub(const std::string& path, THu
     result.code = cliexit::kIoError;
     result.message = "the hub could not be opened";
   }
-  return nullptr;
 }
 
 void TCliHubSession::TransferFailed(const TTargetDev& channel, const std::string& what,
@@ -124,11 +143,7 @@ int TCliHubSession::Run(const std::vector<std::string>& paths,
   std::vector<THubResult> results(paths.size());
   // Every channel is opened before any transfer starts: a search for one hub must not wait
   // behind another hub's write.
-  std::vector<std::unique_ptr<TTargetDev>> channels(paths.size());
-  for (size_t i = 0; i < paths.size(); ++i) {
-    results[i].path = paths[i];
-    channels[i] = OpenHub(paths[i], results[i]);
-  }
+  std::vector<std::unique_ptr<TTargetDev>> channels = OpenHubs(paths, results);
   const auto one = [&](size_t i) {
     if (!channels[i]) {
       return;

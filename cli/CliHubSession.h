@@ -38,6 +38,12 @@ public:
   // Opens the channel to `path`; on failure fills `result` (77 with the fix for access denied,
   // 69 for a hub that is gone, 74 otherwise) and returns nullptr.
   std::unique_ptr<TTargetDev> OpenHub(const std::string& path, THubResult& result);
+  // Opens the channels to all of `paths` with one listing of the hubs; a result per path, filled
+  // in (as by OpenHub) for each that did not open.
+  std::vector<std::unique_ptr<TTargetDev>> OpenHubs(const std::vector<std::string>& paths,
+                                                    std::vector<THubResult>& results);
+  // What OpenHub fills in for a hub that did not open, by why.
+  static void OpenFailed(THubError why, THubResult& result);
 
   // Opens every hub first, then runs `work` on each open channel, one thread per hub when there
   // are several (the channel is closed afterwards). Prints one result line per hub (or the single

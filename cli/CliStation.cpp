@@ -77,11 +77,12 @@ std::vector<uint8_t> SerialToKeep(const TEEImage& current, const std::string& te
 struct TCliStation::TBoard {
   TBoardOutcome FOutcome;
   std::unique_ptr<TTargetDev> FChannel;
-  std::unique_ptr<TEEImage> FCurrent;   // the EEPROM as read before anything was written
-  std::vector<uint8_t> FKeptDescriptor; // the board's own serial, when it keeps it
-  bool FReady = false;                  // prepared, waiting for its serial
-  int64_t FRow = 0;                     // its ledger row, 0 for none
-  bool FGiven = false;                  // the row holds a serial the ledger gave
+  std::optional<std::string> FOpenError; // set when the channel was opened ahead (--all)
+  std::unique_ptr<TEEImage> FCurrent;    // the EEPROM as read before anything was written
+  std::vector<uint8_t> FKeptDescriptor;  // the board's own serial, when it keeps it
+  bool FReady = false;                   // prepared, waiting for its serial
+  int64_t FRow = 0;                      // its ledger row, 0 for none
+  bool FGiven = false;                   // the row holds a serial the ledger gave
 };
 
 TCliStation::TCliStation(TCliContext& context, TCliHubSession& session, TLedger& ledger,
@@ -121,7 +122,11 @@ void TCliStation::Prepare(TBoard& board) {
     board.FOutcome.FError = result.message;
     End(board);
   };
-  board.FChannel = FSession.OpenHub(board.FOutcome.FHub, result);
+  if (!board.FOpenError) {
+    board.FChannel = FSession.OpenHub(board.FOutcome.FHub, result);
+  } else if (!board.FChannel) {
+    result.message = *board.FOpenError;
+  }
   if (!board.FChannel ||
       !TCliBoardSteps::Read(*board.FChannel, board.FCurrent, "reading the board", result)) {
     fail();
@@ -349,9 +354,14 @@ void TCliStation::ShowCount() {
 
 void TCliStation::ProgramAll(const std::vector<std::string>& paths) {
   std::vector<std::unique_ptr<TBoard>> boards;
-  for (const std::string& path : paths) {
+  std::vector<THubResult> opened;
+  // Opened together, with one listing of the hubs, not one per board.
+  std::vector<std::unique_ptr<TTargetDev>> channels = FSession.OpenHubs(paths, opened);
+  for (size_t i = 0; i < paths.size(); ++i) {
     boards.push_back(std::make_unique<TBoard>());
-    boards.back()->FOutcome.FHub = path;
+    boards.back()->FOutcome.FHub = paths[i];
+    boards.back()->FChannel = std::move(channels[i]);
+    boards.back()->FOpenError = opened[i].message; // empty when it opened
   }
   const auto inParallel = [&](void (TCliStation::*step)(TBoard&)) {
     std::vector<std::thread> threads;

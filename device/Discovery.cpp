@@ -1,6 +1,7 @@
 #include "Discovery.h"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 namespace {
@@ -67,4 +68,31 @@ TDiscoveryStatus OpenDeviceAt(THubDriver& driver, const std::string& path,
     return TDiscoveryStatus::NoneOpens;
   }
   return OpenFirst(driver, {path}, device, why);
+}
+
+std::vector<TDiscoveryStatus> OpenDevicesAt(THubDriver& driver,
+                                            const std::vector<std::string>& paths,
+                                            std::vector<std::unique_ptr<TTargetDev>>& devices,
+                                            std::vector<THubError>& whys) {
+  devices.clear();
+  devices.resize(paths.size());
+  whys.assign(paths.size(), THubError::None);
+  std::vector<TDiscoveryStatus> statuses(paths.size(), TDiscoveryStatus::EnumerationFailed);
+  std::vector<std::string> listed;
+  std::unique_ptr<TTargetDev> none;
+  THubError why = THubError::None;
+  if (!ListPresent(driver, none, listed, &why)) {
+    whys.assign(paths.size(), why);
+    return statuses;
+  }
+  const std::set<std::string> present(listed.begin(), listed.end());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (present.count(paths[i]) == 0) {
+      whys[i] = THubError::NotFound;
+      statuses[i] = TDiscoveryStatus::NoneOpens;
+    } else {
+      statuses[i] = OpenFirst(driver, {paths[i]}, devices[i], &whys[i]);
+    }
+  }
+  return statuses;
 }

@@ -27,3 +27,10 @@ TDiscoveryStatus OpenDevice(THubDriver& driver, std::unique_ptr<TTargetDev>& dev
 // that is not among the present hubs gives NoneOpens.
 TDiscoveryStatus OpenDeviceAt(THubDriver& driver, const std::string& path,
                               std::unique_ptr<TTargetDev>& device, THubError* why = nullptr);
+
+// Opens the channels to several named hubs at once (--all), listing the hubs once rather than
+// once per hub; `devices` and `whys` get one entry per path, as OpenDeviceAt would give them.
+std::vector<TDiscoveryStatus> OpenDevicesAt(THubDriver& driver,
+                                            const std::vector<std::string>& paths,
+                                            std::vector<std::unique_ptr<TTargetDev>>& devices,
+                                            std::vector<THubError>& whys);

@@ -142,4 +142,29 @@ TEST_F(DiscoveryAt, ReportsTheNamedHubsOpenFailureAndEnumerationFailure) {
   EXPECT_FALSE(FDevice);
 }
 
+// Several named hubs: one listing for all, each opened or refused as alone.
+TEST_F(DiscoveryAt, SeveralHubsAreOpenedAfterOneListing) {
+  FDriver.FPaths = {"sim:a", "sim:b", "sim:c"};
+  FDriver.FRefused = {"sim:b"};
+  std::vector<std::unique_ptr<TTargetDev>> devices;
+  std::vector<THubError> whys;
+  const auto statuses = OpenDevicesAt(FDriver, {"sim:c", "sim:z", "sim:b", "sim:a"}, devices, whys);
+  EXPECT_EQ(statuses,
+            (std::vector<TDiscoveryStatus>{TDiscoveryStatus::Opened, TDiscoveryStatus::NoneOpens,
+                                           TDiscoveryStatus::NoneOpens, TDiscoveryStatus::Opened}));
+  EXPECT_EQ(whys, (std::vector<THubError>{THubError::None, THubError::NotFound,
+                                          THubError::AccessDenied, THubError::None}));
+  ASSERT_EQ(devices.size(), 4u);
+  EXPECT_EQ(devices[0]->Path(), "sim:c");
+  EXPECT_FALSE(devices[1]);
+  EXPECT_FALSE(devices[2]);
+  EXPECT_EQ(devices[3]->Path(), "sim:a");
+  EXPECT_EQ(FDriver.Count("list"), 1u);
+
+  FDriver.FEnumerates = false;
+  EXPECT_EQ(OpenDevicesAt(FDriver, {"sim:a"}, devices, whys),
+            std::vector<TDiscoveryStatus>{TDiscoveryStatus::EnumerationFailed});
+  EXPECT_FALSE(devices[0]);
+}
+
 } // namespace
