@@ -213,11 +213,17 @@ void BM_ProgramAll(benchmark::State& state) {
 }
 BENCHMARK(BM_ProgramAll)->Arg(16)->MinTime(1.5)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-std::vector<std::filesystem::path> gBackupFolders; // emptied before every run of write --all
+std::vector<std::filesystem::path> gBackupFolders; // a fresh one before every run of write --all
 
-void RemoveAllBackups() {
+// The backups of the last run are moved aside, not deleted: a file system that has just freed
+// a thousand inodes takes longer to hand out new ones, and that would be the benchmark's doing.
+void FreshBackupFolders() {
+  static int run = 0;
+  ++run;
   for (const auto& folder : gBackupFolders) {
-    RemoveBackups(folder);
+    std::error_code code;
+    std::filesystem::rename(folder, folder.string() + "-" + std::to_string(run), code);
+    std::filesystem::create_directories(folder);
   }
 }
 
@@ -244,19 +250,21 @@ void PrintProcessRatios() {
 
   const auto writeAll = [&](int hubs) {
     const std::filesystem::path folder = Folder() / ("process-hubs-" + std::to_string(hubs));
-    gBackupFolders.push_back(folder);
+    const std::filesystem::path backups = Folder() / ("process-backups-" + std::to_string(hubs));
+    gBackupFolders.push_back(backups);
+    std::filesystem::create_directories(backups);
     std::vector<std::string> args = {KORVANE_CLI_BINARY};
     for (const std::string& file : HubFiles(folder, hubs)) {
       args.insert(args.end(), {"--simulate", file});
     }
     args.insert(args.end(), {"--simulate-page-delay", "5", "write", image, "--all", "--backup-dir",
-                             folder.string()});
+                             backups.string()});
     return args;
   };
   const std::vector<std::string> one = writeAll(1);
   for (const int hubs : {16, 256, 1024}) {
     print("write --all, " + std::to_string(hubs) + " hubs / 1 hub (processes)",
-          TProcessPairs::Measure(writeAll(hubs), one, 7, &RemoveAllBackups));
+          TProcessPairs::Measure(writeAll(hubs), one, 7, &FreshBackupFolders));
   }
 }
 

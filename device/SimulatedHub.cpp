@@ -89,19 +89,15 @@ bool TSimulatedHubDriver::Add(const std::string& file, std::string& error, TAddP
     error = "no EEPROM file named";
     return false;
   }
-  // One file under two names is one hub: the same name once resolved (symbolic links, "..")
-  // or the same inode (hard links, which saves keep in place). Looked up, not compared with
-  // every earlier hub, so that adding many hubs stays fast.
+  // One file under two names is one hub: the same name, or the same inode (a symbolic or hard
+  // link, another spelling of the path; writes keep the inode, as they go in place). Looked up,
+  // not compared with every earlier hub, so that adding many hubs stays fast.
   std::error_code code;
-  std::string resolved = fs::weakly_canonical(file, code).string();
-  if (code) {
-    resolved = file;
-  }
   struct stat status {};
   const bool exists = ::stat(file.c_str(), &status) == 0;
   const TFileId id{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
   const auto sameInode = exists ? FByInode.find(id) : FByInode.end();
-  if (FByName.count(resolved) != 0 ||
+  if (FByName.count(file) != 0 ||
       (sameInode != FByInode.end() && fs::equivalent(sameInode->second->FFile, file, code))) {
     problem = TAddProblem::Duplicate;
     error = file + ": this EEPROM file is already a simulated hub";
@@ -132,7 +128,7 @@ bool TSimulatedHubDriver::Add(const std::string& file, std::string& error, TAddP
     FByInode[{static_cast<uint64_t>(created.st_dev), static_cast<uint64_t>(created.st_ino)}] =
         hub.get();
   }
-  FByName[resolved] = hub.get();
+  FByName[file] = hub.get();
   FByPath[hub->FPath] = hub.get();
   FHubs.push_back(std::move(hub));
   return true;

@@ -139,9 +139,14 @@ bool TTempFile::Replace(const std::string& target) {
   }
   if (fsync(FFd) != 0)
     return fail();
+  // A new file (a backup, say) is linked in under its own name at once: the link is refused
+  // when a file of that name appeared meanwhile, which then is replaced as any other.
+  bool linked = FName.empty() && Link(target);
+  if (!linked && FName.empty() && errno != EEXIST)
+    return fail();
   // A name cannot be linked over an existing one, so the file gets a temporary name first: only
   // between these two calls can a killed save leave a file behind.
-  for (int attempt = 0; FName.empty(); ++attempt) {
+  for (int attempt = 0; !linked && FName.empty(); ++attempt) {
     const std::string name = NextName(target);
     if (Link(name))
       FName = name;
@@ -150,7 +155,7 @@ bool TTempFile::Replace(const std::string& target) {
   }
   const int fd = FFd;
   FFd = -1;
-  if (close(fd) != 0 || rename(FName.c_str(), target.c_str()) != 0)
+  if (close(fd) != 0 || (!linked && rename(FName.c_str(), target.c_str()) != 0))
     return fail();
   FName.clear();
   // Make the rename itself durable; a folder that cannot be synced does not undo the save.
