@@ -7,15 +7,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -76,22 +71,9 @@ std::string ImageFile() {
   return path;
 }
 
-int Spawn(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& arg : args) {
-    argv.push_back(arg.data());
-  }
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  int status = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    ::waitpid(pid, &status, 0);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return status;
+// 0 when the program ran and exited with 0.
+int Spawn(const std::vector<std::string>& args) {
+  return TProcessPairs::RunOnce(args).FOk ? 0 : 1;
 }
 
 void BM_ReadOnlyProcess(benchmark::State& state) {

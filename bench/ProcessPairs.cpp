@@ -11,13 +11,14 @@ extern char** environ;
 
 namespace {
 
-struct TRun {
-  double FSeconds = 0;
-  long FPeakKiB = 0;
-  bool FOk = false;
-};
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
 
-TRun RunOnce(std::vector<std::string> args) {
+} // namespace
+
+TProcessRun TProcessPairs::RunOnce(std::vector<std::string> args) {
   std::vector<char*> argv;
   for (std::string& arg : args) {
     argv.push_back(arg.data());
@@ -27,7 +28,7 @@ TRun RunOnce(std::vector<std::string> args) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  TRun run;
+  TProcessRun run;
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
@@ -44,13 +45,6 @@ TRun RunOnce(std::vector<std::string> args) {
   return run;
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
-
-} // namespace
-
 TPairRatio TProcessPairs::Measure(const std::vector<std::string>& a,
                                   const std::vector<std::string>& b, int pairs,
                                   void (*beforeEach)()) {
@@ -61,8 +55,8 @@ TPairRatio TProcessPairs::Measure(const std::vector<std::string>& a,
     if (beforeEach != nullptr) {
       beforeEach();
     }
-    const TRun first = RunOnce(a);
-    const TRun second = RunOnce(b);
+    const TProcessRun first = RunOnce(a);
+    const TProcessRun second = RunOnce(b);
     if (!first.FOk || !second.FOk) {
       ratio.FFailed = true;
       return ratio;

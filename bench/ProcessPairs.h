@@ -11,8 +11,17 @@ struct TPairRatio {
   bool FFailed = false;
 };
 
+// One run of a program, its output thrown away.
+struct TProcessRun {
+  double FSeconds = 0;
+  long FPeakKiB = 0;
+  bool FOk = false; // started, and exited with 0
+};
+
 class TProcessPairs {
 public:
+  static TProcessRun RunOnce(std::vector<std::string> args);
+
   // `pairs` runs of each after one of each unmeasured; a program that exits other than 0 fails
   // the measurement. `beforeEach` (when given) runs ahead of every run of A, untimed.
   static TPairRatio Measure(const std::vector<std::string>& a, const std::vector<std::string>& b,
