@@ -52,10 +52,11 @@ void TCliFiles::RequireRegularFile(const std::string& path) {
   ::close(OpenRegular(path));
 }
 
-std::string TCliFiles::ReadInput(const std::string& path, size_t limit, std::istream* in) {
+std::string TCliFiles::ReadInput(const std::string& path, size_t limit, std::istream* in,
+                                 const std::string& what) {
   const auto tooLarge = [&] {
     return TCliError(cliexit::kData, (path == "-" ? std::string("standard input") : path) +
-                                         ": larger than any export (" +
+                                         ": larger than any " + what + " (" +
                                          std::to_string(limit / 1024) + " KiB)");
   };
   std::string text;

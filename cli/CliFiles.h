@@ -15,7 +15,8 @@ public:
   static void RequireRegularFile(const std::string& path);
   // The whole of a text input: standard input (`in`) for "-", else a regular file as above.
   // TCliError 65 when it is larger than `limit` (checked before it is read, for a file).
-  static std::string ReadInput(const std::string& path, size_t limit, std::istream* in);
+  static std::string ReadInput(const std::string& path, size_t limit, std::istream* in,
+                               const std::string& what = "export");
 
   // Writes as image files are saved (TImageFile::Write): a failed write leaves what was there,
   // a symbolic link is followed and the replaced file keeps its permissions. TCliError 73 with

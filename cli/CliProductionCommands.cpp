@@ -15,6 +15,7 @@
 #include "Sha256.h"
 
 #include <atomic>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -35,6 +36,7 @@ public:
     gStop = false;
     struct sigaction action {};
     action.sa_handler = [](int) { gStop = true; };
+    action.sa_flags = SA_RESTART; // output to a slow pipe is not cut short by the signal
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &FInterrupt);
     sigaction(SIGTERM, &action, &FTerminate);
@@ -59,10 +61,11 @@ std::string HostName() {
   return name;
 }
 
-std::unique_ptr<TLedger> OpenLedger(const TCliArgs& parsed, bool readOnly) {
+// `existing`: the ledger commands, for which a ledger that is not there is an error.
+std::unique_ptr<TLedger> OpenLedger(const TCliArgs& parsed, bool readOnly, bool existing = false) {
   const std::string url = parsed.Value("--ledger", TLedger::DefaultUrl());
   try {
-    return TLedger::Open(url, readOnly);
+    return TLedger::Open(url, readOnly, existing);
   } catch (const TLedgerError& error) {
     throw TCliError(cliexit::kTempFail,
                     std::string("the ledger cannot be reached: ") + error.what());
@@ -79,15 +82,16 @@ TSerialScheme SchemeOf(const TCliArgs& parsed) {
     const std::string text = parsed.Value("--serial-start");
     char* end = nullptr;
     const unsigned long long start = std::strtoull(text.c_str(), &end, 10);
-    if (scheme.Kind() != TSerialScheme::TKind::Counter || text.empty() || *end != '\0') {
-      throw TCliError(cliexit::kUsage,
-                      "--serial-start takes the first number of a new counter:FORMAT");
+    if (scheme.Kind() != TSerialScheme::TKind::Counter || text.empty() || *end != '\0' ||
+        text[0] == '-' || start > static_cast<unsigned long long>(INT64_MAX)) {
+      throw TCliError(cliexit::kUsage, "--serial-start takes the first number of a new "
+                                       "counter:FORMAT (0 to 9223372036854775807)");
     }
     scheme.SetStart(start);
   }
   if (scheme.Kind() == TSerialScheme::TKind::List) {
-    scheme.SetLines(
-        TSerialScheme::SplitLines(TCliFiles::ReadInput(scheme.File(), kMaxListFile, nullptr)));
+    scheme.SetLines(TSerialScheme::SplitLines(
+        TCliFiles::ReadInput(scheme.File(), kMaxListFile, nullptr, "list of serial numbers")));
   }
   return scheme;
 }
@@ -202,7 +206,7 @@ int TCliProductionCommands::Program(TCliContext& context, const TCliArgs& parsed
   if (parsed.Has("--watch")) {
     station.Watch(gStop);
   } else {
-    station.ProgramAll(paths);
+    station.ProgramAll(paths, gStop);
   }
   return station.Finish();
 }
@@ -210,7 +214,7 @@ int TCliProductionCommands::Program(TCliContext& context, const TCliArgs& parsed
 int TCliProductionCommands::LedgerList(TCliContext& context, const TCliArgs& parsed) {
   parsed.ExpectPositionals(0, 0);
   try {
-    PrintRows(context, OpenLedger(parsed, true)->List());
+    PrintRows(context, OpenLedger(parsed, true, true)->List());
   } catch (const TLedgerError& error) {
     throw TCliError(cliexit::kTempFail, std::string("the ledger failed: ") + error.what());
   }
@@ -221,7 +225,7 @@ int TCliProductionCommands::LedgerFind(TCliContext& context, const TCliArgs& par
   parsed.ExpectPositionals(1, 1);
   std::vector<TLedgerRow> rows;
   try {
-    rows = OpenLedger(parsed, true)->Find(parsed.Positionals()[0]);
+    rows = OpenLedger(parsed, true, true)->Find(parsed.Positionals()[0]);
   } catch (const TLedgerError& error) {
     throw TCliError(cliexit::kTempFail, std::string("the ledger failed: ") + error.what());
   }
@@ -240,7 +244,7 @@ int TCliProductionCommands::LedgerExport(TCliContext& context, const TCliArgs& p
   }
   std::vector<TLedgerRow> rows;
   try {
-    rows = OpenLedger(parsed, true)->List();
+    rows = OpenLedger(parsed, true, true)->List();
   } catch (const TLedgerError& error) {
     throw TCliError(cliexit::kTempFail, std::string("the ledger failed: ") + error.what());
   }
@@ -267,7 +271,7 @@ int TCliProductionCommands::LedgerCloseStale(TCliContext& context, const TCliArg
   }
   size_t closed = 0;
   try {
-    closed = OpenLedger(parsed, false)->CloseStale(std::chrono::seconds(seconds));
+    closed = OpenLedger(parsed, false, true)->CloseStale(std::chrono::seconds(seconds));
   } catch (const TLedgerError& error) {
     throw TCliError(cliexit::kTempFail, std::string("the ledger failed: ") + error.what());
   }

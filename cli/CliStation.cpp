@@ -213,11 +213,13 @@ void TCliStation::Assign(const std::vector<TBoard*>& boards) {
 
 void TCliStation::Program(TBoard& board) {
   TBoardOutcome& outcome = board.FOutcome;
-  const auto refuse = [&](const std::string& error) {
-    // Nothing reached the board: a serial the ledger gave goes to the next one.
+  // Nothing reached the board. A serial the ledger gave goes to the next board, unless it is
+  // one no board can carry (`usable` false: too long for the image, say), which would stand
+  // first in line for ever.
+  const auto refuse = [&](const std::string& error, bool usable = true) {
     outcome.FResult = kFailed;
     outcome.FError = error;
-    if (board.FGiven) {
+    if (board.FGiven && usable) {
       Record(board, kReturned, "");
     } else if (board.FRow != 0) {
       Record(board, kFailed, error);
@@ -246,7 +248,7 @@ void TCliStation::Program(TBoard& board) {
       image = WithSerial(*FSettings.FImage, outcome.FSerial);
     }
   } catch (const TCliError& refusal) {
-    refuse(std::string(refusal.what()) + "; nothing was written");
+    refuse(std::string(refusal.what()) + "; nothing was written", false);
     return;
   }
   outcome.FLength = image->GetLength();
@@ -352,7 +354,7 @@ void TCliStation::ShowCount() {
   }
 }
 
-void TCliStation::ProgramAll(const std::vector<std::string>& paths) {
+void TCliStation::ProgramAll(const std::vector<std::string>& paths, const std::atomic<bool>& stop) {
   std::vector<std::unique_ptr<TBoard>> boards;
   std::vector<THubResult> opened;
   // Opened together, with one listing of the hubs, not one per board.
@@ -381,6 +383,15 @@ void TCliStation::ProgramAll(const std::vector<std::string>& paths) {
       ready.push_back(board.get());
     }
   }
+  if (stop) {
+    // Stopped while the boards were read: none has a serial yet, so none is written.
+    for (TBoard* board : ready) {
+      board->FOutcome.FResult = kFailed;
+      board->FOutcome.FError = "stopped before its serial was taken; nothing was written";
+      End(*board);
+    }
+    return;
+  }
   if (!ready.empty()) {
     Assign(ready);
   }
@@ -394,27 +405,38 @@ void TCliStation::Watch(const std::atomic<bool>& stop) {
     std::shared_ptr<std::atomic<bool>> FBusy;
   };
   std::map<std::string, TSeen> seen;
-  std::vector<std::thread> workers;
+  // Each appearance's worker, with its flag; a finished one is joined in the next round, so an
+  // unattended station does not pile up ended threads.
+  std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> workers;
   const auto start = [&](const std::string& path, TSeen& hub) {
     hub.FBusy = std::make_shared<std::atomic<bool>>(true);
-    workers.emplace_back([this, path, busy = hub.FBusy] {
-      TBoard board;
-      board.FOutcome.FHub = path;
-      Prepare(board);
-      if (board.FReady) {
-        Assign({&board});
-      }
-      if (board.FReady) {
-        Program(board);
-      }
-      *busy = false;
-    });
+    workers.emplace_back(std::thread([this, path, busy = hub.FBusy] {
+                           TBoard board;
+                           board.FOutcome.FHub = path;
+                           Prepare(board);
+                           if (board.FReady) {
+                             Assign({&board});
+                           }
+                           if (board.FReady) {
+                             Program(board);
+                           }
+                           *busy = false;
+                         }),
+                         hub.FBusy);
   };
   const auto ledgerFailed = [this] {
     std::lock_guard<std::mutex> guard(FOutput);
     return FLedgerError.has_value();
   };
   while (!stop && !ledgerFailed()) {
+    for (auto worker = workers.begin(); worker != workers.end();) {
+      if (*worker->second) {
+        ++worker;
+        continue;
+      }
+      worker->first.join();
+      worker = workers.erase(worker);
+    }
     std::vector<std::string> present;
     if (FSession.Driver().PresentInterfaces(present)) {
       for (auto& [path, hub] : seen) {
@@ -436,8 +458,8 @@ void TCliStation::Watch(const std::atomic<bool>& stop) {
     }
     FSession.Driver().WaitForChange(std::chrono::milliseconds(200));
   }
-  for (std::thread& worker : workers) {
-    worker.join();
+  for (auto& worker : workers) {
+    worker.first.join();
   }
 }
 

@@ -54,8 +54,8 @@ public:
   static void CheckTemplate(const TEEImage& image, TLedger& ledger, const TSerialScheme& scheme);
 
   // Programs these boards at once: each is opened, read and backed up; then their serials are
-  // taken in one transaction; then each is written and checked.
-  void ProgramAll(const std::vector<std::string>& paths);
+  // taken in one transaction (unless `stop` was set meanwhile); then each is written and checked.
+  void ProgramAll(const std::vector<std::string>& paths, const std::atomic<bool>& stop);
   // Programs each hub as it appears, once per appearance, until `stop` is set or the ledger
   // fails; the boards in flight then finish.
   void Watch(const std::atomic<bool>& stop);

@@ -56,6 +56,8 @@ bool TTargetDev::Close() {
 
 bool TTargetDev::ControlTransfer(bool write, uint8_t* data, uint32_t n) {
   FLastError = THubError::None;
+  // The failures refused here, before the driver, are known to have sent nothing.
+  FLastSentNothing = true;
   // Nothing is handed to a driver on a channel without a handle, or for more than wLength
   // can say (the hub would be told a different length than the data stage carries).
   if (!IsOpen() || n > kMaxTransferLength || (n > 0 && data == nullptr)) {
@@ -101,6 +103,7 @@ bool TTargetDev::ControlTransfer(bool write, uint8_t* data, uint32_t n) {
   } else if (!ok) {
     // The driver delivered the request but the hub refused it.
     FLastError = THubError::Stalled;
+    FLastSentNothing = false;
   }
 
   // Copied back whatever the result; callers use the bytes only on success.

@@ -5,6 +5,7 @@
 #include "ModuleStore.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -134,7 +135,8 @@ std::unique_ptr<TLedgerStore> PostgresStore(const std::string& connection) {
   return LoadStore<TNew>("korvane-postgresql", "korvane_postgres_store_new", connection);
 }
 
-std::unique_ptr<TLedgerStore> OpenStore(const std::string& url, bool readOnly, bool& empty) {
+std::unique_ptr<TLedgerStore> OpenStore(const std::string& url, bool readOnly, bool mustExist,
+                                        bool& empty) {
   empty = false;
   if (url.rfind("sqlite:", 0) == 0) {
     const std::filesystem::path path = url.substr(7);
@@ -142,14 +144,18 @@ std::unique_ptr<TLedgerStore> OpenStore(const std::string& url, bool readOnly, b
       throw TLedgerError("sqlite: needs the path of the ledger file");
     }
     std::error_code code;
-    if (readOnly && !std::filesystem::exists(path, code)) {
+    const bool exists = std::filesystem::exists(path, code);
+    if (mustExist && !exists) {
+      throw TLedgerError(path.string() + ": no ledger there");
+    }
+    if (readOnly && !exists) {
       empty = true;
       return SqliteStore("", true);
     }
-    if (!readOnly && path.has_parent_path()) {
+    if (!readOnly && !exists && path.has_parent_path()) {
       std::filesystem::create_directories(path.parent_path(), code);
     }
-    return SqliteStore(path.string(), !readOnly);
+    return SqliteStore(path.string(), !readOnly && !mustExist);
   }
   if (url == "postgresql:" || url == "postgres:") {
     return PostgresStore("");
@@ -174,9 +180,12 @@ std::string TLedger::DefaultUrl() {
   return "sqlite:" + folder + "/korvane/ledger.sqlite";
 }
 
-std::unique_ptr<TLedger> TLedger::Open(const std::string& url, bool readOnly) {
+std::unique_ptr<TLedger> TLedger::Open(const std::string& url, bool readOnly, bool mustExist) {
   bool empty = false;
-  std::unique_ptr<TLedgerStore> store = OpenStore(url, readOnly, empty);
+  std::unique_ptr<TLedgerStore> store = OpenStore(url, readOnly, mustExist, empty);
+  if (mustExist && !store->HasTable("korvane_schema")) {
+    throw TLedgerError(url + " holds no ledger");
+  }
   if (readOnly && !empty && !store->HasTable("korvane_schema")) {
     store = SqliteStore("", true); // a database that holds no ledger yet
     empty = true;
@@ -253,12 +262,16 @@ std::vector<std::optional<std::string>> TLedger::Choose(const TSerialScheme& sch
   const auto free = [&](const std::string& serial) {
     return chosen.count(serial) == 0 && !Used(serial);
   };
-  // Serials of this scheme that were taken and never sent go first.
+  // Serials of this scheme that were taken and never sent go first; of a list, only those its
+  // file still holds (another station's file of the same name, or a line since removed, is not
+  // this list).
+  const std::set<std::string> lines(scheme.Lines().begin(), scheme.Lines().end());
   for (const TSqlRow& row :
        FStore->Run("SELECT serial FROM boards WHERE scheme = $1 AND result = 'returned' "
                    "ORDER BY id",
                    {scheme.Key()})) {
-    if (serials.size() < count && free(Text(row[0]))) {
+    const bool ours = scheme.Kind() != TSerialScheme::TKind::List || lines.count(Text(row[0])) != 0;
+    if (serials.size() < count && ours && free(Text(row[0]))) {
       chosen.insert(Text(row[0]));
       serials.push_back(Text(row[0]));
     }
@@ -288,6 +301,9 @@ std::vector<std::optional<std::string>> TLedger::Choose(const TSerialScheme& sch
       next = std::max(next, TSerialScheme::ClockNow());
     }
     while (serials.size() < count) {
+      if (next > static_cast<uint64_t>(INT64_MAX)) {
+        throw TLedgerError("the counter of " + scheme.Key() + " has run out of numbers");
+      }
       const std::string serial = clock ? TSerialScheme::ClockText(next) : scheme.Format(next);
       ++next;
       if (free(serial)) {
@@ -345,7 +361,8 @@ std::vector<std::optional<std::string>> TLedger::Preview(const TSerialScheme& sc
 }
 
 int64_t TLedger::Record(const TLedgerRow& row) {
-  return Write(false, [&] {
+  // Durable as a take: the row is what keeps the kept serial from being given to another board.
+  return Write(true, [&] {
     const std::vector<TSqlRow> id = FStore->Run(
         "INSERT INTO boards (time, station, hub, serial, scheme, kept, result, error, sha256, "
         "backup, version) VALUES ($1, $2, $3, $4, $5, $6, 'sending', '', $7, $8, $9) "

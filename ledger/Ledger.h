@@ -21,8 +21,11 @@ public:
 
   // "sqlite:PATH" (its folder is created), "postgresql://..." or "postgresql:" (libpq's defaults
   // and the PG* environment variables). `readOnly`: nothing is created or written, and a ledger
-  // that does not exist yet reads as an empty one (dry runs). Throws TLedgerError.
-  static std::unique_ptr<TLedger> Open(const std::string& url, bool readOnly = false);
+  // that does not exist yet reads as an empty one (dry runs). `mustExist`: a ledger that is not
+  // there (a mistyped path, say) is an error, not an empty ledger, and none is created. Throws
+  // TLedgerError.
+  static std::unique_ptr<TLedger> Open(const std::string& url, bool readOnly = false,
+                                       bool mustExist = false);
   // sqlite:$XDG_DATA_HOME/korvane/ledger.sqlite (XDG_DATA_HOME defaults to ~/.local/share).
   static std::string DefaultUrl();
 

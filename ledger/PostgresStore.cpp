@@ -43,10 +43,19 @@ TPostgresStore::~TPostgresStore() {
 }
 
 void TPostgresStore::BeginWrite(bool durable) {
-  Run("BEGIN");
-  Run("SELECT pg_advisory_xact_lock(" + std::to_string(kWriterLock) + ")");
-  if (!durable) {
-    Run("SET LOCAL synchronous_commit TO OFF");
+  // Read committed whatever the server's default: each statement then sees what the writer
+  // before us committed while we waited for the lock. A station that froze while holding the
+  // lock holds up the others for 30 s at most; then this write fails, as an unreachable ledger.
+  Run("BEGIN ISOLATION LEVEL READ COMMITTED");
+  try {
+    Run("SET LOCAL lock_timeout TO '30s'");
+    Run("SELECT pg_advisory_xact_lock(" + std::to_string(kWriterLock) + ")");
+    if (!durable) {
+      Run("SET LOCAL synchronous_commit TO OFF");
+    }
+  } catch (const TLedgerError&) {
+    Rollback(); // else the connection stays in a failed transaction
+    throw;
   }
 }
 

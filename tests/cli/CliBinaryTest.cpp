@@ -79,6 +79,7 @@ TEST_F(BinaryTest, MissingModulesFailOnlyWhatNeedsThem) {
   EXPECT_EQ(Exec({"info", image}), kOk);
   EXPECT_EQ(SpawnCli({"list"}, "/dev/null", err), kSoftware);
   EXPECT_THAT(Text(err), HasSubstr("the module korvane-usb cannot be loaded"));
+  WriteFile("l.sqlite", {}); // an empty database file
   EXPECT_EQ(
       SpawnCli({"ledger", "list", "--ledger", "sqlite:" + PathOf("l.sqlite")}, "/dev/null", err),
       kTempFail);

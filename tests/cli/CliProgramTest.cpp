@@ -283,12 +283,29 @@ TEST_F(ProgramTest, ALaterSerialThatNoLongerFitsLeavesItsBoardAlone) {
   std::sort(got.begin(), got.end());
   EXPECT_EQ(got, (std::vector<std::string>{"", "9"}));
 
-  // Now the next serial is 10, checked before any board is touched.
+  // 10 is used up (no board could ever carry it); 11 is next, checked before any board is
+  // touched.
   const std::vector<std::string> next = Boards("b", 1);
   const TRun refused = Program(next, {"--serial", "counter:%d"});
   EXPECT_EQ(refused.code, kData);
-  EXPECT_THAT(refused.err, HasSubstr("cannot carry the next serial, 10: "));
+  EXPECT_THAT(refused.err, HasSubstr("cannot carry the next serial, 11: "));
   EXPECT_EQ(ReadFile(next[0]), Eeprom());
+}
+
+// A line that no board can carry does not block the rest of the list.
+TEST_F(ProgramTest, ALineTooLongForTheImageIsPassedOver) {
+  FTemplate = WriteFile("full.bin", FullTemplate());
+  const std::string list = WriteText("serials.txt", "1\n22\n3\n4\n");
+  const std::vector<std::string> first = Boards("a", 2);
+  EXPECT_EQ(Program(first, {"--serial", "list:" + list}).code, kIoError);
+  std::vector<std::string> got = {SerialOn(first[0]), SerialOn(first[1])};
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (std::vector<std::string>{"", "1"}));
+  const std::vector<std::string> second = Boards("b", 2);
+  ASSERT_EQ(Program(second, {"--serial", "list:" + list}).code, kOk);
+  got = {SerialOn(second[0]), SerialOn(second[1])};
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (std::vector<std::string>{"3", "4"}));
 }
 
 TEST_F(ProgramTest, RefusalsComeBeforeAnyBoardIsTouched) {
@@ -310,6 +327,11 @@ TEST_F(ProgramTest, RefusalsComeBeforeAnyBoardIsTouched) {
       {"two modes", {FTemplate, all, "--watch"}, boards, kUsage, "one of --device PATH"},
       {"no mode", {FTemplate}, boards, kUsage, "one of --device PATH"},
       {"bad scheme", {FTemplate, all, "--serial", "counter:KV"}, boards, kUsage, "--serial"},
+      {"start past the counter's range",
+       {FTemplate, all, "--serial", "counter:K%d", "--serial-start", "9223372036854775808"},
+       boards,
+       kUsage,
+       "--serial-start"},
       {"start without counter",
        {FTemplate, all, "--serial-start", "5"},
        boards,
@@ -351,6 +373,22 @@ TEST_F(ProgramTest, RefusalsComeBeforeAnyBoardIsTouched) {
     }
     EXPECT_EQ(BackupCount(), 0u);
   }
+}
+
+// The ledger commands read a ledger that is there: a mistyped path is no empty ledger.
+TEST_F(ProgramTest, LedgerCommandsNeedALedger) {
+  const std::string typo = "sqlite:" + PathOf("typo.sqlite");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"ledger", "list"},
+                                               {"ledger", "find", "KV-1"},
+                                               {"ledger", "export", "--csv"},
+                                               {"ledger", "close-stale", "--older-than", "1h"}}) {
+    std::vector<std::string> withLedger = args;
+    withLedger.insert(withLedger.end(), {"--ledger", typo});
+    const TRun run = Run(withLedger);
+    EXPECT_EQ(run.code, kTempFail) << args[1];
+    EXPECT_THAT(run.err, HasSubstr("typo.sqlite: no ledger there"));
+  }
+  EXPECT_FALSE(std::filesystem::exists(PathOf("typo.sqlite")));
 }
 
 TEST_F(ProgramTest, StaleRowsAreShownAndClosed) {
