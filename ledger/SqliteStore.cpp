@@ -4,6 +4,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 constexpr int kBusyMilliseconds = 10000;
@@ -35,7 +38,21 @@ TSqliteStore::TSqliteStore(const std::string& path, bool create)
   sqlite3_busy_timeout(FDb, kBusyMilliseconds);
   sqlite3_extended_result_codes(FDb, 1);
   if (!path.empty()) {
-    Exec("PRAGMA journal_mode=WAL");
+    // Turning a new database to WAL is refused at once (no busy wait) while another station
+    // that is creating it at the same moment holds it: tried again, for as long as a lock wait.
+    for (int waited = 0;; waited += 10) {
+      const int result = sqlite3_exec(FDb, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+      if (result == SQLITE_OK) {
+        break;
+      }
+      if ((result & 0xFF) != SQLITE_BUSY || waited >= kBusyMilliseconds) {
+        const std::string reason = sqlite3_errmsg(FDb);
+        sqlite3_close(FDb);
+        FDb = nullptr;
+        throw TLedgerError(FPath + ": PRAGMA journal_mode=WAL: " + reason);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 }
 
