@@ -56,7 +56,7 @@ fuzz: deps
 	@scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench: deps
-	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_BENCH=ON -DKORVANE_TESTS=OFF -DKORVANE_GUI=OFF >/dev/null
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_BENCH=ON -DKORVANE_TESTS=OFF >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@scripts/run-bench $(BENCH_BUILD)
 
