@@ -11,6 +11,7 @@
 #include "Trgtdev.h"
 #include "UpperCase.h"
 #include "ui_Mainwndw.h"
+#include "ui_StrDescPage.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -46,6 +47,14 @@ QFileDialog* MakeFileDialog(QWidget* parent, const QString& name, QFileDialog::A
   return dialog;
 }
 
+// A dialog is built on its first use and kept, so that it remembers the chosen filter.
+QFileDialog& DialogOnFirstUse(QFileDialog*& dialog, QWidget* parent, const QString& name,
+                              QFileDialog::AcceptMode mode) {
+  if (dialog == nullptr)
+    dialog = MakeFileDialog(parent, name, mode);
+  return *dialog;
+}
+
 // The folder both file dialogs start in, relative to the current folder.
 QString ConfigFolder() {
   return QDir::current().absoluteFilePath(QStringLiteral("Config_Files"));
@@ -55,8 +64,6 @@ QString ConfigFolder() {
 
 TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::MainWindow>()), FDriver(driver),
-      ImportDlg(MakeFileDialog(this, QStringLiteral("ImportDlg"), QFileDialog::AcceptOpen)),
-      ExportDlg(MakeFileDialog(this, QStringLiteral("ExportDlg"), QFileDialog::AcceptSave)),
       FForceHex(new TKeyFilter(TKeyFilter::TMode::Hex, true, this)),
       FForceBin(new TKeyFilter(TKeyFilter::TMode::Bin, false, this)),
       FTransfers(new TTransferRunner(this)), FTerminate([] { QCoreApplication::quit(); }) {
@@ -78,8 +85,7 @@ TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
 
   SetupFilters();
   SetupExitHandlers();
-  SetupStringPage();
-  SetupFixedFont();
+  SetFixedFont(ui->DevSetTab->findChildren<QLineEdit*>());
 
   connect(ui->FileReadBtn, &QPushButton::clicked, this, &TMainWindow::FileReadBtnClick);
   connect(ui->FileWriteBtn, &QPushButton::clicked, this, &TMainWindow::FileWriteBtnClick);
@@ -97,10 +103,7 @@ QList<QLineEdit*> TMainWindow::HexEdits() const {
           ui->DevRevEdit,      ui->MaxPwrFSEdit,    ui->MaxPwrHSEdit,     ui->ResIntCtlEdit,
           ui->ResExtCtlEdit,   ui->CtlrPwrFSBPEdit, ui->CtlrPwrHSBPEdit,  ui->CtlrPwrFSSPEdit,
           ui->CtlrPwrHSSPEdit, ui->PwrOnTimeEdit,   ui->WriteProtectEdit, ui->NumLangsEdit,
-          ui->EnPortEdit,      ui->DisPortEdit,     ui->MfgLenEdit,       ui->MfgDescEdit,
-          ui->ProdLenEdit,     ui->ProdDescEdit,    ui->SNLenEdit,        ui->SNDescEdit,
-          ui->FSCfgLenEdit,    ui->FSCfgDescEdit,   ui->HSCfgLenEdit,     ui->HSCfgDescEdit,
-          ui->IF0LenEdit,      ui->IF0DescEdit,     ui->IF1LenEdit,       ui->IF1DescEdit};
+          ui->EnPortEdit,      ui->DisPortEdit};
 }
 
 // Every edit of the page but the eight of "Supported Strings" shows letters in upper case; the
@@ -120,12 +123,8 @@ void TMainWindow::SetupFilters() {
 
 // The header fields, the descriptor length and type fields and the serial number are shown in the
 // platform's fixed-pitch font (a family name such as "Monospace" exists only on some systems).
-void TMainWindow::SetupFixedFont() {
+void TMainWindow::SetFixedFont(const QList<QLineEdit*>& edits) {
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  QList<QLineEdit*> edits = ui->DevSetTab->findChildren<QLineEdit*>();
-  for (const TStringRow& row : FStringRows)
-    edits << row.Length << row.Type;
-  edits << ui->SNStrEdit;
   for (QLineEdit* edit : edits) {
     QFont font = fixed;
     font.setPointSizeF(edit->font().pointSizeF());
@@ -167,7 +166,7 @@ void TMainWindow::SetupExitHandlers() {
   for (const auto& entry : FExitHandlers)
     entry.first->installEventFilter(this);
   for (QPushButton* button : {ui->FileReadBtn, ui->FileWriteBtn, ui->DevReadBtn, ui->DevWriteBtn,
-                              ui->InitDevBtn, ui->LangBtn, ui->GenerateSerialNoBtn})
+                              ui->InitDevBtn, ui->LangBtn})
     button->installEventFilter(this);
 }
 
@@ -262,10 +261,12 @@ void TMainWindow::ShowNewImage() {
 }
 
 void TMainWindow::FileReadBtnClick() {
-  ImportDlg->setDirectory(ConfigFolder());
-  if (ImportDlg->exec() != QDialog::Accepted || ImportDlg->selectedFiles().isEmpty())
+  QFileDialog& dialog =
+      DialogOnFirstUse(ImportDlg, this, QStringLiteral("ImportDlg"), QFileDialog::AcceptOpen);
+  dialog.setDirectory(ConfigFolder());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
     return;
-  OpenImageFile(ImportDlg->selectedFiles().front());
+  OpenImageFile(dialog.selectedFiles().front());
 }
 
 void TMainWindow::OpenImageFile(const QString& name) {
@@ -280,12 +281,14 @@ void TMainWindow::OpenImageFile(const QString& name) {
 }
 
 void TMainWindow::FileWriteBtnClick() {
-  ExportDlg->setDirectory(ConfigFolder());
-  if (ExportDlg->exec() != QDialog::Accepted || ExportDlg->selectedFiles().isEmpty())
+  QFileDialog& dialog =
+      DialogOnFirstUse(ExportDlg, this, QStringLiteral("ExportDlg"), QFileDialog::AcceptSave);
+  dialog.setDirectory(ConfigFolder());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
     return;
   if (FImage == nullptr)
     return;
-  const std::string file = QFile::encodeName(ExportDlg->selectedFiles().front()).toStdString();
+  const std::string file = QFile::encodeName(dialog.selectedFiles().front()).toStdString();
   const QString failed = QStringLiteral("Unable to save configuration data to file");
   // Another program's edit of the same file (korvane-cli holds this lock from reading to saving)
   // must not be overwritten half-way through.

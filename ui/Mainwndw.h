@@ -22,7 +22,8 @@ enum class TEepromOutcome;
 
 namespace Ui {
 class MainWindow;
-}
+class StrDescPage;
+} // namespace Ui
 
 // The main window: the "Device Settings" and "String Descriptor" pages, the raw data grid, the
 // file and device commands. It owns the current image and the device channel; every control shows
@@ -63,7 +64,7 @@ protected:
 private:
   // Shell (Mainwndw.cpp)
   void SetupFilters();
-  // The edits that show hexadecimal digits: header fields, descriptor lengths and types.
+  // The edits of the "Device Settings" page that show hexadecimal digits.
   QList<QLineEdit*> HexEdits() const;
   // Shows the messages every device command shares (the search for the hub, memory for its
   // buffer); true when the outcome was one of those and the command has nothing more to say.
@@ -71,7 +72,8 @@ private:
   void SetupExitHandlers();
   // Runs the exit of the control that holds the focus, where no focus change will.
   void RunFocusedExit();
-  void SetupFixedFont();
+  // Edits that show values in the platform's fixed-pitch font, at their own point size.
+  static void SetFixedFont(const QList<QLineEdit*>& edits);
   void ReplaceImage(std::unique_ptr<TEEImage> image);
   void ShowNewImage();
   // A close asked for while a transfer ran is carried out once its command has ended.
@@ -112,8 +114,10 @@ private:
   void ShowSupportedStrings();
   void ShowLanguages();
 
-  // String descriptor page (MainwndwStrings.cpp)
-  void SetupStringPage();
+  // String descriptor page (MainwndwStrings.cpp). Its controls are made on first use: nothing of
+  // the page can be seen or reached before an image was read, and making them would slow the start.
+  Ui::StrDescPage& StringPage();
+  bool StringPageMade() const { return FStrPage != nullptr; }
   void ShowStringDescriptors();
   void LangIDBoxChange();
   void UpdateStrDesc(QLineEdit* field);
@@ -150,11 +154,14 @@ private:
   static int TagOf(const QWidget* control);
 
   std::unique_ptr<Ui::MainWindow> ui;
+  std::unique_ptr<Ui::StrDescPage> FStrPage;
   THubDriver& FDriver;
   std::unique_ptr<TEEImage> FImage;
   std::unique_ptr<TTargetDev> FDevice;
-  QFileDialog* ImportDlg;
-  QFileDialog* ExportDlg;
+  // The file dialogs are built on first use: building them (the file-system model, the style's
+  // icons) would take longer than the rest of the window's start.
+  QFileDialog* ImportDlg = nullptr;
+  QFileDialog* ExportDlg = nullptr;
   TKeyFilter* FForceHex;
   TKeyFilter* FForceBin;
   TTransferRunner* FTransfers;

@@ -4,6 +4,7 @@
 #include "HexText.h"
 #include "Mainwndw.h"
 #include "ui_Mainwndw.h"
+#include "ui_StrDescPage.h"
 
 #include <QSignalBlocker>
 
@@ -19,9 +20,10 @@ void TMainWindow::ClearFields() {
   // setText, not clear(): clear() would leave the edit marked as typed into.
   for (QLineEdit* edit : HexEdits())
     edit->setText(QString());
-  for (QLineEdit* edit : {ui->MfgStrEdit, ui->ProdStrEdit, ui->SNStrEdit, ui->FSCfgStrEdit,
-                          ui->HSCfgStrEdit, ui->IF0StrEdit, ui->IF1StrEdit})
-    edit->setText(QString());
+  if (StringPageMade())
+    for (const TStringRow& row : FStringRows)
+      for (QLineEdit* edit : {row.Length, row.Type, row.Text})
+        edit->setText(QString());
   FShownStrings.clear();
   for (const auto* group : {&FCfgBits1, &FCfgBits2, &FSupportedStrings, &FActPorts, &FRemPorts})
     for (QLineEdit* edit : *group)
@@ -122,7 +124,7 @@ void TMainWindow::ShowSupportedStrings() {
 
 void TMainWindow::ShowLanguages() {
   const int count = FImage->GetLanguageCount();
-  QComboBox* box = ui->LangIDBox;
+  QComboBox* box = StringPage().LangIDBox;
   // Filling the list from the program is no user choice of a language.
   const QSignalBlocker quiet(box);
   if (count == 0) {

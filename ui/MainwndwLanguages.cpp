@@ -15,8 +15,8 @@ namespace {
 constexpr qsizetype kMaxLanguages = 255;
 } // namespace
 
-// The program creates the dialog beside the window at start-up; a window without one (tests)
-// makes its own on first use. Either way it lives as long as the window.
+// The dialog is made on first use (its style icons are not needed for the window's first frame)
+// and then lives as long as the window.
 TLangWndw* TMainWindow::LangDialog() {
   auto* dialog = findChild<TLangWndw*>(QString(), Qt::FindDirectChildrenOnly);
   if (dialog == nullptr)

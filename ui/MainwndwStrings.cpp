@@ -3,11 +3,14 @@
 // generator, which stores through the same path.
 #include "Eeimage.h"
 #include "HexText.h"
+#include "KeyFilter.h"
 #include "Mainwndw.h"
 #include "Messages.h"
 #include "SerialNumber.h"
 #include "TextCodec.h"
+#include "UpperCase.h"
 #include "ui_Mainwndw.h"
+#include "ui_StrDescPage.h"
 
 #include <string>
 
@@ -33,30 +36,64 @@ QString Through8Bit(std::u16string_view units) {
 
 } // namespace
 
-void TMainWindow::SetupStringPage() {
+Ui::StrDescPage& TMainWindow::StringPage() {
+  if (FStrPage != nullptr)
+    return *FStrPage;
+  FStrPage = std::make_unique<Ui::StrDescPage>();
+  Ui::StrDescPage& page = *FStrPage;
+  page.setupUi(ui->StrDescTab);
   FStringRows = {{
-      {ui->MfgLenEdit, ui->MfgDescEdit, ui->MfgStrEdit},
-      {ui->ProdLenEdit, ui->ProdDescEdit, ui->ProdStrEdit},
-      {ui->SNLenEdit, ui->SNDescEdit, ui->SNStrEdit},
-      {ui->FSCfgLenEdit, ui->FSCfgDescEdit, ui->FSCfgStrEdit},
-      {ui->HSCfgLenEdit, ui->HSCfgDescEdit, ui->HSCfgStrEdit},
-      {ui->IF0LenEdit, ui->IF0DescEdit, ui->IF0StrEdit},
-      {ui->IF1LenEdit, ui->IF1DescEdit, ui->IF1StrEdit},
+      {page.MfgLenEdit, page.MfgDescEdit, page.MfgStrEdit},
+      {page.ProdLenEdit, page.ProdDescEdit, page.ProdStrEdit},
+      {page.SNLenEdit, page.SNDescEdit, page.SNStrEdit},
+      {page.FSCfgLenEdit, page.FSCfgDescEdit, page.FSCfgStrEdit},
+      {page.HSCfgLenEdit, page.HSCfgDescEdit, page.HSCfgStrEdit},
+      {page.IF0LenEdit, page.IF0DescEdit, page.IF0StrEdit},
+      {page.IF1LenEdit, page.IF1DescEdit, page.IF1StrEdit},
   }};
+  QList<QLineEdit*> fixed = {page.SNStrEdit};
   for (const TStringRow& row : FStringRows) {
+    for (QLineEdit* edit : {row.Length, row.Type}) {
+      edit->installEventFilter(FForceHex);
+      TUpperCase::Apply(*edit);
+      fixed << edit;
+    }
     QLineEdit* field = row.Text;
     FExitHandlers[field] = [this, field] { UpdateStrDesc(field); };
     field->installEventFilter(this);
   }
-  ui->FontBtn->setEnabled(false);
-  ui->FontBtn->setVisible(false);
-  connect(ui->LangIDBox, &QComboBox::currentIndexChanged, this, &TMainWindow::LangIDBoxChange);
-  connect(ui->GenerateSerialNoBtn, &QPushButton::clicked, this, &TMainWindow::GenSNBtnClick);
+  SetFixedFont(fixed);
+  page.FontBtn->setEnabled(false);
+  page.FontBtn->setVisible(false);
+  page.GenerateSerialNoBtn->installEventFilter(this);
+  connect(page.LangIDBox, &QComboBox::currentIndexChanged, this, &TMainWindow::LangIDBoxChange);
+  connect(page.GenerateSerialNoBtn, &QPushButton::clicked, this, &TMainWindow::GenSNBtnClick);
+  // The page's controls, in the form's own order, follow "Languages..." in the window's tab order,
+  // before the raw grid: made now, they would come last.
+  QList<QWidget*> order;
+  for (QWidget* next = page.LangIDBox; ui->StrDescTab->isAncestorOf(next);
+       next = next->nextInFocusChain())
+    if (next->focusPolicy() != Qt::NoFocus)
+      order << next;
+  QWidget* previous = ui->LangBtn;
+  for (QWidget* next : order) {
+    QWidget::setTabOrder(previous, next);
+    previous = next;
+  }
+  // Made while the page shows (it never is, since no image was read before), its controls would
+  // stay hidden until shown.
+  if (ui->StrDescTab->isVisible()) {
+    ui->StrDescTab->hide();
+    ui->StrDescTab->show();
+  }
+  return page;
 }
 
 // The selected item of LangIDBox, read afresh each time; false when nothing is selected.
 bool TMainWindow::CurrentLangID(uint16_t& langid) const {
-  const QComboBox* box = ui->LangIDBox;
+  if (FStrPage == nullptr)
+    return false;
+  const QComboBox* box = FStrPage->LangIDBox;
   if (box->currentIndex() < 0)
     return false;
   langid = static_cast<uint16_t>(ConvertHex(box->currentText().mid(2)) & 0xFFFF);
@@ -64,6 +101,7 @@ bool TMainWindow::CurrentLangID(uint16_t& langid) const {
 }
 
 void TMainWindow::ShowStringDescriptors() {
+  StringPage();
   FShownStrings.clear();
   uint16_t langid = 0;
   // Only a valid image is shown; the page never reads a string area that failed its check.
@@ -146,6 +184,7 @@ void TMainWindow::UpdateStrDesc(QLineEdit* field) {
 
 void TMainWindow::GenSNBtnClick() {
   // The text goes into the field even while it is read-only; the store decides what stays.
-  ui->SNStrEdit->setText(QString::fromStdString(TSerialNumber::MakeSerialNumber(kSerialDigits)));
-  UpdateStrDesc(ui->SNStrEdit);
+  QLineEdit* field = StringPage().SNStrEdit;
+  field->setText(QString::fromStdString(TSerialNumber::MakeSerialNumber(kSerialDigits)));
+  UpdateStrDesc(field);
 }

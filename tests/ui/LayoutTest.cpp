@@ -201,6 +201,7 @@ TEST_F(LayoutTest, CaptionColoursAndDisabledLabels) {
 }
 
 TEST_F(LayoutTest, FieldEditsUseAFixedPitchFont) {
+  OpenExample(); // the string page's controls are made once an image is shown
   QList<QLineEdit*> edits = W<QWidget>("DevSetTab")->findChildren<QLineEdit*>();
   for (const char* name : {"MfgLenEdit", "MfgDescEdit", "IF1LenEdit", "IF1DescEdit", "SNStrEdit"})
     edits << E(name);

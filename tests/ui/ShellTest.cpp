@@ -91,10 +91,9 @@ TEST_F(ShellTest, EditsCarryTheirLengthsStatesAndTags) {
       {"EnPortEdit", 1, true, false, 7},        {"DisPortEdit", 1, true, false, 7},
       {"CB1Res3Edit", 1, false, true, 17},      {"CB1Res0Edit", 1, false, true, 17},
       {"StrResEdit", 1, false, true, 21},       {"ActPort7Edit", 1, true, false, 22},
-      {"RemPort0Edit", 1, true, false, 23},     {"MfgLenEdit", 2, false, true, -1},
-      {"IF1DescEdit", 2, false, true, -1},
+      {"RemPort0Edit", 1, true, false, 23},
   };
-  for (const TEdit& edit : edits) {
+  const auto check = [this](const TEdit& edit) {
     SCOPED_TRACE(edit.name);
     QLineEdit* widget = E(edit.name);
     ASSERT_NE(widget, nullptr);
@@ -104,12 +103,20 @@ TEST_F(ShellTest, EditsCarryTheirLengthsStatesAndTags) {
     if (edit.tag >= 0) {
       EXPECT_EQ(widget->property("Tag").toInt(), edit.tag);
     }
-  }
+  };
+  for (const TEdit& edit : edits)
+    check(edit);
   const std::pair<const char*, int> groups[] = {{"OCTimersGrp", 7},  {"CfgBits1Grp", 17},
                                                 {"CfgBits2Grp", 18}, {"SupportedStringsGrp", 21},
                                                 {"ActPortGrp", 22},  {"RemPortGrp", 23}};
   for (const auto& [name, tag] : groups)
     EXPECT_EQ(W<QGroupBox>(name)->property("Tag").toInt(), tag) << name;
+  // The string page's controls are made when the first image is shown, not at start.
+  EXPECT_EQ(FWindow->findChild<QLineEdit*>("MfgLenEdit"), nullptr);
+  OpenExample();
+  for (const TEdit& edit :
+       {TEdit{"MfgLenEdit", 2, false, true, -1}, TEdit{"IF1DescEdit", 2, false, true, -1}})
+    check(edit);
   const std::pair<const char*, int> strings[] = {
       {"MfgStrEdit", 0x01},   {"ProdStrEdit", 0x02}, {"SNStrEdit", 0x04}, {"FSCfgStrEdit", 0x08},
       {"HSCfgStrEdit", 0x10}, {"IF0StrEdit", 0x20},  {"IF1StrEdit", 0x40}};
@@ -146,6 +153,45 @@ TEST_F(ShellTest, FocusMovesThroughTheLeftColumnThenTheGroups) {
   // The bottom row follows the grid.
   EXPECT_EQ(W<QWidget>("FileReadBtn")->nextInFocusChain(), W<QWidget>("FileWriteBtn"));
   EXPECT_EQ(W<QWidget>("DevWriteBtn")->nextInFocusChain(), W<QWidget>("InitDevBtn"));
+  // The string page, made with the first image, takes its place between "Languages..." and the
+  // grid.
+  OpenExample();
+  const char* const page[] = {"LangBtn",
+                              "LangIDBox",
+                              "FontBtn",
+                              "MfgLenEdit",
+                              "MfgDescEdit",
+                              "MfgStrEdit",
+                              "ProdLenEdit",
+                              "ProdDescEdit",
+                              "ProdStrEdit",
+                              "SNLenEdit",
+                              "SNDescEdit",
+                              "SNStrEdit",
+                              "GenerateSerialNoBtn",
+                              "FSCfgLenEdit",
+                              "FSCfgDescEdit",
+                              "FSCfgStrEdit",
+                              "HSCfgLenEdit",
+                              "HSCfgDescEdit",
+                              "HSCfgStrEdit",
+                              "IF0LenEdit",
+                              "IF0DescEdit",
+                              "IF0StrEdit",
+                              "IF1LenEdit",
+                              "IF1DescEdit",
+                              "IF1StrEdit",
+                              "ByteList"};
+  // The next control Tab moves to: containers in the chain take no focus.
+  const auto nextStop = [](QWidget* widget) {
+    do
+      widget = widget->nextInFocusChain();
+    while ((widget->focusPolicy() & Qt::TabFocus) == 0);
+    return widget;
+  };
+  for (size_t i = 0; i + 1 < std::size(page); ++i)
+    EXPECT_EQ(nextStop(W<QWidget>(page[i])), W<QWidget>(page[i + 1]))
+        << page[i] << " -> " << page[i + 1];
 }
 
 TEST_F(ShellTest, LanguageDialogHasItsControls) {
@@ -182,6 +228,16 @@ TEST_F(ShellTest, ReadingAValidFileShowsItAndEnablesTheWriteCommands) {
 }
 
 TEST_F(ShellTest, FileDialogsOfferTheFourFiltersAndStartInConfigFiles) {
+  // Built on first use: the window's start does not wait for them.
+  EXPECT_TRUE(FWindow->findChildren<QFileDialog*>().isEmpty());
+  OpenExample(); // so that "Write To File..." is enabled
+  // "Config_Files" is relative to the current folder.
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir(FDir.path()).mkpath("Config_Files"));
+  ASSERT_TRUE(QDir::setCurrent(FDir.path()));
+  Click("FileReadBtn", {TModalAnswerer::Cancel()});
+  Click("FileWriteBtn", {TModalAnswerer::Cancel()});
+  QDir::setCurrent(previous);
   auto* open = FWindow->findChild<QFileDialog*>("ImportDlg");
   auto* save = FWindow->findChild<QFileDialog*>("ExportDlg");
   ASSERT_NE(open, nullptr);
@@ -192,14 +248,16 @@ TEST_F(ShellTest, FileDialogsOfferTheFourFiltersAndStartInConfigFiles) {
   EXPECT_EQ(save->nameFilters(), filters);
   EXPECT_TRUE(save->defaultSuffix().isEmpty());
   EXPECT_TRUE(save->testOption(QFileDialog::DontConfirmOverwrite));
-  // "Config_Files" is relative to the current folder.
-  const QString previous = QDir::currentPath();
-  ASSERT_TRUE(QDir(FDir.path()).mkpath("Config_Files"));
+  const QString configFiles = QDir(FDir.path()).absoluteFilePath("Config_Files");
+  EXPECT_EQ(open->directory().absolutePath(), configFiles);
+  EXPECT_EQ(open->fileMode(), QFileDialog::AnyFile);
+  // A second use is the same dialog, again starting in "Config_Files".
+  open->setDirectory(QDir::tempPath());
   ASSERT_TRUE(QDir::setCurrent(FDir.path()));
   Click("FileReadBtn", {TModalAnswerer::Cancel()});
   QDir::setCurrent(previous);
-  EXPECT_EQ(open->directory().absolutePath(), QDir(FDir.path()).absoluteFilePath("Config_Files"));
-  EXPECT_EQ(open->fileMode(), QFileDialog::AnyFile);
+  EXPECT_EQ(FWindow->findChildren<QFileDialog*>().size(), 2);
+  EXPECT_EQ(open->directory().absolutePath(), configFiles);
 }
 
 TEST_F(ShellTest, CancellingTheOpenDialogChangesNothing) {
@@ -213,14 +271,15 @@ TEST_F(ShellTest, CancellingTheOpenDialogChangesNothing) {
 }
 
 TEST_F(ShellTest, AnInvalidFileAfterAValidOneEmptiesTheViewsAndKeepsTheCommands) {
-  OpenBytes(HeaderImage(0xD4, {}));
+  OpenExample(); // with strings, so the string page shows values too
   const auto boxes = OpenFile(TempFile("missing.iic"));
   ExpectLast(boxes, 2, "Configuration data read from file is invalid", QMessageBox::NoIcon);
   EXPECT_EQ(boxes.back().title, "Korvane Configuration Utility");
   ASSERT_NE(FWindow->Image(), nullptr);
   EXPECT_FALSE(FWindow->Image()->IsValid());
   EXPECT_EQ(W<QTableWidget>("ByteList")->rowCount(), 0);
-  EXPECT_TRUE(E("SigEdit")->text().isEmpty());
+  for (QLineEdit* edit : W<QWidget>("MainPageCtl")->findChildren<QLineEdit*>())
+    EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
   EXPECT_TRUE(W<QWidget>("FileWriteBtn")->isEnabled());
   EXPECT_TRUE(W<QWidget>("MainPageCtl")->isEnabled());
   // An image without bytes: leaving fields and the grid touches nothing and shows nothing.
@@ -402,6 +461,7 @@ TEST(ExceptionDisplay, AppendsAFullStopAfterLettersAndDigitsOnly) {
 // A click must move the focus to a command button on every platform, so that the control being
 // left stores its edit before the command runs.
 TEST_F(ShellTest, CommandButtonsTakeTheFocusWhenClicked) {
+  OpenExample();
   for (const char* name : {"FileReadBtn", "FileWriteBtn", "DevReadBtn", "DevWriteBtn", "InitDevBtn",
                            "LangBtn", "GenerateSerialNoBtn"})
     EXPECT_EQ(W<QPushButton>(name)->focusPolicy(), Qt::StrongFocus) << name;

@@ -75,6 +75,7 @@ TEST_F(StringPageTest, ShowsEveryStringOfTheSelectedLanguage) {
 // The texts in the window's sans-serif font at 9 pt; the serial number in the fixed-pitch font at
 // the window's 8 pt.
 TEST_F(StringPageTest, TextFieldFonts) {
+  OpenExample();
   const std::pair<const char*, int> fields[] = {
       {"MfgStrEdit", 9},   {"ProdStrEdit", 9}, {"SNStrEdit", 8}, {"FSCfgStrEdit", 9},
       {"HSCfgStrEdit", 9}, {"IF0StrEdit", 9},  {"IF1StrEdit", 9}};
