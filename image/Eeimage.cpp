@@ -105,6 +105,10 @@ bool TEEImage::CheckStringArea() {
     return false;
   }
   FLength = tablesEnd;
+  // The end of every descriptor header the check reads. A descriptor that begins just below the
+  // end of the others may reach past it; the image then keeps those bytes too, or saved on its
+  // own it would no longer pass this check.
+  uint32_t headersEnd = tablesEnd;
   const bool serial = (mask & kSerialNumber) != 0;
   const uint32_t serialRow = static_cast<uint32_t>(std::popcount(static_cast<uint8_t>(mask & 3)));
   uint16_t serialAt = 0;
@@ -129,7 +133,9 @@ bool TEEImage::CheckStringArea() {
     if (at >= FLength) {
       FLength = at + FData[at];
     }
+    headersEnd = std::max(headersEnd, at + 4);
   }
+  FLength = std::max(FLength, headersEnd);
   return true;
 }
 

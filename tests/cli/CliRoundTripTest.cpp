@@ -30,12 +30,7 @@ public:
       FKinds = {};
       std::vector<uint8_t> bytes = Candidate();
       const TEEImage image(bytes.data(), static_cast<int32_t>(bytes.size()));
-      if (!image.IsValid()) {
-        continue;
-      }
-      // A descriptor that begins just below the end may be valid only through bytes past it,
-      // which no file of the image holds: such an image does not load from its own bytes.
-      if (TEEImage(bytes.data(), static_cast<int32_t>(image.GetLength())).IsValid()) {
+      if (image.IsValid()) {
         return bytes;
       }
     }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace testimages;
@@ -31,6 +32,13 @@ TEST_P(ImageLoad, DecidesValidityAndLength) {
   TEEImage image = Load(c.bytes);
   EXPECT_EQ(image.IsValid(), c.valid);
   EXPECT_EQ(image.GetLength(), c.length);
+  // A valid image's own bytes, as a file or a device write holds them, load as the same image.
+  if (image.IsValid()) {
+    TBytes own(c.bytes.begin(), c.bytes.begin() + std::min<size_t>(c.bytes.size(), c.length));
+    TEEImage again = Load(own);
+    EXPECT_TRUE(again.IsValid());
+    EXPECT_EQ(again.GetLength(), c.length);
+  }
 }
 
 TBytes ManufacturerAndSerial(uint16_t serialFirst, uint16_t serialSecond) {
@@ -79,6 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TLoadCase{"strings_without_languages", TD4Builder({}, 0x01).Bytes(), false, 24},
                     TLoadCase{"descriptor_order_reversed", TwoKindsOneLanguage(40, 30), true, 50},
                     TLoadCase{"overlapping_counts_once", TwoKindsOneLanguage(30, 36), true, 40},
+                    // The product's header (38 to 41) reaches past the manufacturer's end.
+                    TLoadCase{"header_past_the_end", TwoKindsOneLanguage(30, 38), true, 42},
                     TLoadCase{"serial_shared", ManufacturerAndSerial(52, 52), true, 62},
                     TLoadCase{"serial_entries_differ", ManufacturerAndSerial(52, 62), false, 62},
                     TLoadCase{"zero_first_character", OneString({4, 3, 0, 0}), false, 28},
