@@ -72,6 +72,19 @@ std::vector<uint8_t> SerialToKeep(const TEEImage& current, const std::string& te
   return descriptor;
 }
 
+// Why a board got no serial: its scheme has none left to give.
+std::string Exhausted(const TSerialScheme& scheme) {
+  switch (scheme.Kind()) {
+  case TSerialScheme::TKind::List:
+    return "serial list exhausted";
+  case TSerialScheme::TKind::Counter:
+    return "serial counter exhausted";
+  case TSerialScheme::TKind::Clock:
+    break;
+  }
+  return "clock serials exhausted";
+}
+
 } // namespace
 
 struct TCliStation::TBoard {
@@ -226,12 +239,8 @@ void TCliStation::Program(TBoard& board) {
     }
     End(board);
   };
-  if (!FSettings.FDryRun && board.FRow == 0) {
-    refuse("serial list exhausted");
-    return;
-  }
-  if (FSettings.FDryRun && outcome.FSerial.empty()) {
-    refuse("serial list exhausted");
+  if (FSettings.FDryRun ? outcome.FSerial.empty() : board.FRow == 0) {
+    refuse(Exhausted(FSettings.FScheme));
     return;
   }
   std::unique_ptr<TEEImage> image;

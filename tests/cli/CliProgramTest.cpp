@@ -140,6 +140,22 @@ TEST_F(ProgramTest, ListGivesUnusedLinesUntilNoneIsLeft) {
   EXPECT_EQ(ReadFile(third[0]), Eeprom());
 }
 
+// Past the counter's last number a board gets no serial and is not touched, run after run.
+TEST_F(ProgramTest, ACounterPastItsLastNumberLeavesTheBoardAlone) {
+  const std::vector<std::string> boards = Boards("a", 3);
+  const std::vector<std::string> args = {"--serial", "counter:%d", "--serial-start",
+                                         "9223372036854775806"};
+  ASSERT_EQ(Program({boards[0]}, args).code, kOk);
+  ASSERT_EQ(Program({boards[1]}, args).code, kOk);
+  const TRun last = Program({boards[2]}, args);
+  EXPECT_EQ(last.code, kIoError) << last.err;
+  EXPECT_THAT(last.out, HasSubstr("sim:" + boards[2] + "  -  failed: serial counter exhausted\n"));
+  EXPECT_EQ(SerialOn(boards[0]), "9223372036854775806");
+  EXPECT_EQ(SerialOn(boards[1]), "9223372036854775807");
+  EXPECT_EQ(ReadFile(boards[2]), Eeprom());
+  EXPECT_EQ(Ledger().size(), 2u);
+}
+
 TEST_F(ProgramTest, ClockSerialsNeverRepeatNorGoBackWithinOneSecond) {
   std::vector<uint64_t> values;
   for (const char* prefix : {"a", "b"}) {

@@ -130,6 +130,23 @@ TEST_P(LedgerTest, ACounterGivesEachNumberOnceAndRecordsTheAttempt) {
   EXPECT_EQ(SerialsOf(FLedger->Take(started, {Attempt("a")})), std::vector<std::string>{"B501"});
 }
 
+// The counter's last number is INT64_MAX (BIGINT's largest): after it the boards get none, on
+// every later take too, and the counter never starts again from a small number.
+TEST_P(LedgerTest, ACounterAtItsLastNumberGivesNoMore) {
+  TSerialScheme scheme = Scheme("counter:%d");
+  scheme.SetStart(9223372036854775806u);
+  EXPECT_EQ(SerialsOf(FLedger->Take(scheme, {Attempt("a")})),
+            std::vector<std::string>{"9223372036854775806"});
+  const auto last = FLedger->Take(scheme, {Attempt("b"), Attempt("c")});
+  EXPECT_EQ(SerialsOf(last), (std::vector<std::string>{"9223372036854775807", "<none>"}));
+  EXPECT_EQ(Take("counter:%d", 2), (std::vector<std::string>{"<none>", "<none>"}));
+  EXPECT_EQ(FLedger->Preview(scheme, 1), TSerials{std::nullopt});
+  // The last number, never sent, is given again, and no other.
+  FLedger->GiveBack(last[0]->FId);
+  EXPECT_EQ(Take("counter:%d", 2), (std::vector<std::string>{"9223372036854775807", "<none>"}));
+  EXPECT_EQ(FLedger->List().size(), 3u);
+}
+
 // A serial that reached a board is never given again; one that never did goes to the next board.
 TEST_P(LedgerTest, OnlyASerialGivenBackIsGivenAgain) {
   const auto taken =
