@@ -169,16 +169,20 @@ std::unique_ptr<TLedgerStore> OpenStore(const std::string& url, bool readOnly, b
     }
     return SqliteStore(path.string(), !readOnly && !mustExist);
   }
-  if (url == "postgresql:" || url == "postgres:") {
-    return PostgresStore("");
+  if (!TLedger::IsUrl(url)) {
+    throw TLedgerError("\"" + url +
+                       "\" is no ledger (sqlite:PATH, postgresql://... or postgresql:)");
   }
-  if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
-    return PostgresStore(url);
-  }
-  throw TLedgerError("\"" + url + "\" is no ledger (sqlite:PATH, postgresql://... or postgresql:)");
+  return PostgresStore(url == "postgresql:" || url == "postgres:" ? "" : url);
 }
 
 } // namespace
+
+bool TLedger::IsUrl(const std::string& url) {
+  return (url.rfind("sqlite:", 0) == 0 && url.size() > 7) || url == "postgresql:" ||
+         url == "postgres:" || url.rfind("postgresql://", 0) == 0 ||
+         url.rfind("postgres://", 0) == 0;
+}
 
 std::string TLedger::DefaultUrl() {
   const char* data = std::getenv("XDG_DATA_HOME");

@@ -26,6 +26,8 @@ public:
   // TLedgerError.
   static std::unique_ptr<TLedger> Open(const std::string& url, bool readOnly = false,
                                        bool mustExist = false);
+  // True when `url` has one of the forms Open takes, whether or not its ledger can be reached.
+  static bool IsUrl(const std::string& url);
   // sqlite:$XDG_DATA_HOME/korvane/ledger.sqlite (XDG_DATA_HOME defaults to ~/.local/share).
   static std::string DefaultUrl();
 

@@ -366,8 +366,13 @@ TEST_F(ProgramTest, RefusalsComeBeforeAnyBoardIsTouched) {
       {"ledger of unknown kind",
        {FTemplate, all, "--ledger", "mysql://x"},
        boards,
-       kTempFail,
-       "ledger"},
+       kUsage,
+       "\"mysql://x\" is none of sqlite:PATH, postgresql://... and postgresql:"},
+      {"sqlite ledger without a path",
+       {FTemplate, all, "--ledger", "sqlite:"},
+       boards,
+       kUsage,
+       "--ledger"},
       {"backups among the watched hubs",
        {FTemplate, "--watch", "--simulate-dir", FFolder},
        boards,
@@ -403,6 +408,8 @@ TEST_F(ProgramTest, LedgerCommandsNeedALedger) {
     const TRun run = Run(withLedger);
     EXPECT_EQ(run.code, kTempFail) << args[1];
     EXPECT_THAT(run.err, HasSubstr("typo.sqlite: no ledger there"));
+    withLedger.back() = "mysql://x"; // no ledger URL at all: a usage error
+    EXPECT_EQ(Run(withLedger).code, kUsage) << args[1];
   }
   EXPECT_FALSE(std::filesystem::exists(PathOf("typo.sqlite")));
 }
