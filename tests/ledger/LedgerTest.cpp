@@ -15,6 +15,7 @@
 #include <set>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -27,6 +28,7 @@ public:
   virtual ~TBackend() = default;
   virtual std::string Name() const = 0;
   virtual std::string Url() = 0; // a new, empty ledger
+  virtual void RemoveAll() {}    // every ledger Url made, once they are closed
 };
 
 class TSqliteBackend : public TBackend {
@@ -37,11 +39,19 @@ public:
         std::filesystem::temp_directory_path() /
         ("korvane-ledger-" + std::to_string(getpid()) + "-" + std::to_string(++FCount));
     std::filesystem::remove_all(folder);
+    FFolders.push_back(folder);
     return "sqlite:" + (folder / "sub" / "ledger.sqlite").string(); // the folder is made
+  }
+  void RemoveAll() override {
+    for (const std::filesystem::path& folder : FFolders) {
+      std::filesystem::remove_all(folder);
+    }
+    FFolders.clear();
   }
 
 private:
   int FCount = 0;
+  std::vector<std::filesystem::path> FFolders;
 };
 
 // The server of the PG* variables; each test starts from a database without the ledger's tables.
@@ -94,7 +104,11 @@ protected:
     FUrl = GetParam()->Url();
     FLedger = TLedger::Open(FUrl);
   }
-  void TearDown() override { TSerialNumber::SetClock({}); }
+  void TearDown() override {
+    TSerialNumber::SetClock({});
+    FLedger.reset();
+    GetParam()->RemoveAll();
+  }
 
   std::vector<std::string> Take(const std::string& scheme, size_t boards) {
     std::vector<TLedgerRow> rows;
