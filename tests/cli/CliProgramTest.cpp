@@ -414,10 +414,25 @@ TEST_F(ProgramTest, LedgerCommandsNeedALedger) {
   EXPECT_FALSE(std::filesystem::exists(PathOf("typo.sqlite")));
 }
 
-TEST_F(ProgramTest, StaleRowsAreShownAndClosed) {
-  ASSERT_EQ(Program(Boards("a", 1), {"--serial", "counter:KV-%03d"}).code, kOk);
-  EXPECT_EQ(Run({"ledger", "close-stale", "--older-than", "0s"}).out,
-            "0 rows marked interrupted\n");
+// RFC 4180: a field with a comma, a quote or a line break is quoted and its quotes doubled; the
+// others are left as they are.
+TEST_F(ProgramTest, LedgerExportQuotesAsRfc4180) {
+  const std::vector<std::string> boards = Boards("a", 1);
+  const std::string station = "line \"A\", bench 2\nleft";
+  ASSERT_EQ(Program(boards, {"--serial", "counter:KV-%03d", "--station", station}).code, kOk);
+  const json row = Ledger().at(0);
+  const TRun csv = Run({"ledger", "export", "--csv"});
+  ASSERT_EQ(csv.code, kOk) << csv.err;
+  EXPECT_EQ(csv.out, "time,station,hub,serial,kept,result,error,sha256,backup,version\r\n" +
+                         row["time"].get<std::string>() +
+                         ",\"line \"\"A\"\", bench 2\nleft\",sim:" + boards[0] +
+                         ",KV-001,0,programmed,," + row["sha256"].get<std::string>() + "," +
+                         row["backup"].get<std::string>() + "," +
+                         row["version"].get<std::string>() + "\r\n");
+}
+
+// Stale rows of a station that stopped: CliStationProcessTest.
+TEST_F(ProgramTest, LedgerCommandsWithoutTheirOptionsAreUsageErrors) {
   EXPECT_EQ(Run({"ledger", "close-stale", "--older-than", "soon"}).code, kUsage);
   EXPECT_EQ(Run({"ledger", "close-stale"}).code, kUsage);
   EXPECT_EQ(Run({"ledger", "export"}).code, kUsage);
