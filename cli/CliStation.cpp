@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -149,11 +150,19 @@ void TCliStation::Prepare(TBoard& board) {
     board.FKeptDescriptor = SerialToKeep(*board.FCurrent, FTemplateSerial, board.FOutcome.FSerial);
     board.FOutcome.FKept = !board.FKeptDescriptor.empty();
   }
-  if (!FSettings.FDryRun &&
-      !TCliBoardSteps::SaveBackup(*board.FChannel, *board.FCurrent, FSettings.FBackupFolder,
-                                  std::time(nullptr), board.FOutcome.FBackup, result)) {
-    fail();
-    return;
+  if (!FSettings.FDryRun) {
+    if (!TCliBoardSteps::SaveBackup(*board.FChannel, *board.FCurrent, FSettings.FBackupFolder,
+                                    std::time(nullptr), board.FOutcome.FBackup, result)) {
+      fail();
+      return;
+    }
+    // The ledger outlives the folder the station ran in: the backup is named in full there and
+    // in the board's JSON line alike.
+    std::error_code code;
+    const std::filesystem::path full = std::filesystem::absolute(board.FOutcome.FBackup, code);
+    if (!code) {
+      board.FOutcome.FBackup = full.lexically_normal().string();
+    }
   }
   board.FReady = true;
 }

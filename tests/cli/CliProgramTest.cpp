@@ -119,6 +119,21 @@ TEST_F(ProgramTest, CounterGivesEveryBoardItsOwnSerialAndTheLedgerRecordsEach) {
   EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\r'), 6);
 }
 
+// The ledger outlives the folder a station ran in: a backup is recorded by its full path, in the
+// ledger and in the board's JSON line alike.
+TEST_F(ProgramTest, BackupsAreRecordedByTheirFullPath) {
+  const std::vector<std::string> boards = Boards("a", 1);
+  const std::string relative = std::filesystem::relative(FFolder).string();
+  ASSERT_TRUE(std::filesystem::path(relative).is_relative());
+  const TRun run = Run({"program", FTemplate, "--all", "--json", "--backup-dir", relative},
+                       SimulatedHubs(boards));
+  ASSERT_EQ(run.code, kOk) << run.err;
+  const std::string backup = Ledger().at(0)["backup"];
+  EXPECT_EQ(json::parse(Lines(run.out).at(0))["backup"], backup);
+  EXPECT_EQ(std::filesystem::path(backup).parent_path(), FFolder);
+  EXPECT_TRUE(std::filesystem::exists(backup));
+}
+
 TEST_F(ProgramTest, ListGivesUnusedLinesUntilNoneIsLeft) {
   const std::string list = WriteText("serials.txt", "S-1\r\n\nS-2\nS-3\n");
   const std::vector<std::string> first = Boards("a", 2);
