@@ -185,9 +185,11 @@ bool TLedger::IsUrl(const std::string& url) {
 }
 
 std::string TLedger::DefaultUrl() {
+  // An XDG variable that is set but not absolute is to be ignored: a ledger relative to the
+  // current folder would be another ledger, with its own counters, in each folder.
   const char* data = std::getenv("XDG_DATA_HOME");
   std::string folder;
-  if (data != nullptr && *data != '\0') {
+  if (data != nullptr && data[0] == '/') {
     folder = data;
   } else {
     const char* home = std::getenv("HOME");

@@ -28,7 +28,8 @@ public:
                                        bool mustExist = false);
   // True when `url` has one of the forms Open takes, whether or not its ledger can be reached.
   static bool IsUrl(const std::string& url);
-  // sqlite:$XDG_DATA_HOME/korvane/ledger.sqlite (XDG_DATA_HOME defaults to ~/.local/share).
+  // sqlite:$XDG_DATA_HOME/korvane/ledger.sqlite (XDG_DATA_HOME defaults to ~/.local/share, and
+  // so does one that is not an absolute path).
   static std::string DefaultUrl();
 
   // Creates or migrates the schema (several stations may do so at once).

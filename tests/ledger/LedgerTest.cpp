@@ -264,6 +264,31 @@ TEST(LedgerOpen, WhatCannotBeReachedIsALedgerError) {
   }
 }
 
+TEST(LedgerOpen, TheDefaultLedgerIsUnderAnAbsoluteXdgDataHomeElseUnderHome) {
+  const std::string kept = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
+  const bool had = std::getenv("XDG_DATA_HOME") != nullptr;
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : ".";
+  const std::pair<const char*, std::string> cases[] = {
+      {"/srv/line", "sqlite:/srv/line/korvane/ledger.sqlite"},
+      {"data", "sqlite:" + home + "/.local/share/korvane/ledger.sqlite"},
+      {"", "sqlite:" + home + "/.local/share/korvane/ledger.sqlite"},
+      {nullptr, "sqlite:" + home + "/.local/share/korvane/ledger.sqlite"},
+  };
+  for (const auto& [data, url] : cases) {
+    if (data != nullptr) {
+      ::setenv("XDG_DATA_HOME", data, 1);
+    } else {
+      ::unsetenv("XDG_DATA_HOME");
+    }
+    EXPECT_EQ(TLedger::DefaultUrl(), url) << (data ? data : "unset");
+  }
+  if (had) {
+    ::setenv("XDG_DATA_HOME", kept.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_DATA_HOME");
+  }
+}
+
 TEST(LedgerOpen, ALedgerOfANewerSchemaIsRefused) {
   const std::string path = std::filesystem::temp_directory_path() /
                            ("korvane-ledger-newer-" + std::to_string(getpid()) + ".sqlite");
