@@ -144,15 +144,17 @@ const std::vector<TCliCommand>& TCliCommandTable::Commands() {
        {kDevice, kAll},
        TCliDeviceCommands::Verify},
       {"program",
-       "program IMAGE (--device PATH | --all | --watch) [--serial SCHEME] [--keep-serial] "
-       "[--ledger URL] [--station NAME] [--dry-run] [--backup-dir DIR] [--no-verify]",
+       "program IMAGE (--device PATH | --all | --watch) [--serial SCHEME] [--serial-start N] "
+       "[--keep-serial] [--ledger URL] [--station NAME] [--dry-run] [--backup-dir DIR] "
+       "[--no-verify]",
        "program boards, each with its own serial number, recorded in the ledger",
        "For each board: reads it and saves the backup, gives it its own serial number from the "
        "ledger, writes IMAGE with that serial, reads it back and records the outcome. --all "
        "programs every bound hub at once; --watch programs each hub as it is plugged in, until "
        "Ctrl+C. A serial that may have reached a board is never given again. Exits 0 when every "
        "board was programmed, 74 when any failed, 65 when IMAGE cannot carry the next serial, "
-       "75 when the ledger cannot be reached.",
+       "69 when --all finds no hub or --device names none, 75 when the ledger cannot be reached "
+       "or fails.",
        {kDevice,
         kAll,
         {"--watch", "", "program each hub as it appears, until Ctrl+C or SIGTERM"},
@@ -224,14 +226,15 @@ const std::vector<TCliOption>& TCliCommandTable::GlobalOptions() {
 const std::vector<TCliExitCode>& TCliCommandTable::ExitCodes() {
   static const std::vector<TCliExitCode> codes = {
       {0, "done"},
-      {1, "diff: the images differ"},
+      {1, "diff: the images differ; ledger find: no board got the serial"},
       {64, "usage error, unknown name, or several hubs and no --device"},
       {65, "invalid image or data, or no room in the 512-byte image"},
       {66, "input file missing, unreadable or not a regular file"},
       {69, "no hub"},
       {70, "internal error"},
       {73, "output file or backup could not be created"},
-      {74, "transfer failed or verify mismatch (with --all, program: any hub or board failed)"},
+      {74, "transfer failed or verify mismatch, or standard output could not be written (with "
+           "--all and program: any hub or board failed)"},
       {75, "the image file is being changed by another process, or the ledger cannot be reached"},
       {77, "access denied (the message says how to install the udev rules)"},
   };

@@ -64,6 +64,11 @@ std::string HostName() {
 // `existing`: the ledger commands, for which a ledger that is not there is an error.
 std::unique_ptr<TLedger> OpenLedger(const TCliArgs& parsed, bool readOnly, bool existing = false) {
   const std::string url = parsed.Value("--ledger", TLedger::DefaultUrl());
+  if (!TLedger::IsUrl(url)) {
+    throw TCliError(cliexit::kUsage, "--ledger: \"" + url +
+                                         "\" is none of sqlite:PATH, postgresql://... and "
+                                         "postgresql:");
+  }
   try {
     return TLedger::Open(url, readOnly, existing);
   } catch (const TLedgerError& error) {

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -70,6 +71,19 @@ std::vector<uint8_t> SerialToKeep(const TEEImage& current, const std::string& te
   }
   text = *serial;
   return descriptor;
+}
+
+// Why a board got no serial: its scheme has none left to give.
+std::string Exhausted(const TSerialScheme& scheme) {
+  switch (scheme.Kind()) {
+  case TSerialScheme::TKind::List:
+    return "serial list exhausted";
+  case TSerialScheme::TKind::Counter:
+    return "serial counter exhausted";
+  case TSerialScheme::TKind::Clock:
+    break;
+  }
+  return "clock serials exhausted";
 }
 
 } // namespace
@@ -136,11 +150,19 @@ void TCliStation::Prepare(TBoard& board) {
     board.FKeptDescriptor = SerialToKeep(*board.FCurrent, FTemplateSerial, board.FOutcome.FSerial);
     board.FOutcome.FKept = !board.FKeptDescriptor.empty();
   }
-  if (!FSettings.FDryRun &&
-      !TCliBoardSteps::SaveBackup(*board.FChannel, *board.FCurrent, FSettings.FBackupFolder,
-                                  std::time(nullptr), board.FOutcome.FBackup, result)) {
-    fail();
-    return;
+  if (!FSettings.FDryRun) {
+    if (!TCliBoardSteps::SaveBackup(*board.FChannel, *board.FCurrent, FSettings.FBackupFolder,
+                                    std::time(nullptr), board.FOutcome.FBackup, result)) {
+      fail();
+      return;
+    }
+    // The ledger outlives the folder the station ran in: the backup is named in full there and
+    // in the board's JSON line alike.
+    std::error_code code;
+    const std::filesystem::path full = std::filesystem::absolute(board.FOutcome.FBackup, code);
+    if (!code) {
+      board.FOutcome.FBackup = full.lexically_normal().string();
+    }
   }
   board.FReady = true;
 }
@@ -226,12 +248,8 @@ void TCliStation::Program(TBoard& board) {
     }
     End(board);
   };
-  if (!FSettings.FDryRun && board.FRow == 0) {
-    refuse("serial list exhausted");
-    return;
-  }
-  if (FSettings.FDryRun && outcome.FSerial.empty()) {
-    refuse("serial list exhausted");
+  if (FSettings.FDryRun ? outcome.FSerial.empty() : board.FRow == 0) {
+    refuse(Exhausted(FSettings.FScheme));
     return;
   }
   std::unique_ptr<TEEImage> image;

@@ -66,9 +66,8 @@ public:
 
   // Hubs that come and go: every 512-byte file in `folder` whose name does not begin with '.'
   // is a hub plugged in, from the listing that first sees it until the listing that finds it
-  // gone. A file that comes back is a hub plugged in again (its file read afresh). Saves of a
-  // hub's own file go through hidden temporary names and keep the name, so they are no
-  // appearance.
+  // gone. A file that comes back is a hub plugged in again (its file read afresh). A hub's own
+  // writes go over its file's bytes in place, so they are no appearance.
   void WatchFolder(const std::string& folder);
 
   // Makes writes take the time a real I2C EEPROM takes: `perPage` for every started page of

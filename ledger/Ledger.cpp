@@ -50,6 +50,18 @@ uint64_t Number(const TSqlValue& value) {
   return value ? std::strtoull(value->c_str(), nullptr, 10) : 0;
 }
 
+// A counter's stored value; one that is no whole number (a float, say) is refused rather than
+// read as the digits before its point, which would give numbers out again.
+uint64_t CounterValue(const TSqlValue& value) {
+  const std::string text = Text(value);
+  char* end = nullptr;
+  const uint64_t number = std::strtoull(text.c_str(), &end, 10);
+  if (text.empty() || text[0] == '-' || *end != '\0' || number > static_cast<uint64_t>(INT64_MAX)) {
+    throw TLedgerError("a serial counter of the ledger holds \"" + text + "\", which is no count");
+  }
+  return number;
+}
+
 // Undoes the transaction when the work in it throws.
 class TTransaction {
 public:
@@ -157,21 +169,27 @@ std::unique_ptr<TLedgerStore> OpenStore(const std::string& url, bool readOnly, b
     }
     return SqliteStore(path.string(), !readOnly && !mustExist);
   }
-  if (url == "postgresql:" || url == "postgres:") {
-    return PostgresStore("");
+  if (!TLedger::IsUrl(url)) {
+    throw TLedgerError("\"" + url +
+                       "\" is no ledger (sqlite:PATH, postgresql://... or postgresql:)");
   }
-  if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
-    return PostgresStore(url);
-  }
-  throw TLedgerError("\"" + url + "\" is no ledger (sqlite:PATH, postgresql://... or postgresql:)");
+  return PostgresStore(url == "postgresql:" || url == "postgres:" ? "" : url);
 }
 
 } // namespace
 
+bool TLedger::IsUrl(const std::string& url) {
+  return (url.rfind("sqlite:", 0) == 0 && url.size() > 7) || url == "postgresql:" ||
+         url == "postgres:" || url.rfind("postgresql://", 0) == 0 ||
+         url.rfind("postgres://", 0) == 0;
+}
+
 std::string TLedger::DefaultUrl() {
+  // An XDG variable that is set but not absolute is to be ignored: a ledger relative to the
+  // current folder would be another ledger, with its own counters, in each folder.
   const char* data = std::getenv("XDG_DATA_HOME");
   std::string folder;
-  if (data != nullptr && *data != '\0') {
+  if (data != nullptr && data[0] == '/') {
     folder = data;
   } else {
     const char* home = std::getenv("HOME");
@@ -295,15 +313,16 @@ std::vector<std::optional<std::string>> TLedger::Choose(const TSerialScheme& sch
     const bool clock = scheme.Kind() == TSerialScheme::TKind::Clock;
     const std::vector<TSqlRow> rows =
         FStore->Run("SELECT next_value FROM counters WHERE name = $1", {scheme.Key()});
-    uint64_t next = rows.empty() ? (clock ? 0 : scheme.Start()) : Number(rows[0][0]);
+    uint64_t next = rows.empty() ? (clock ? 0 : scheme.Start()) : CounterValue(rows[0][0]);
     if (clock) {
       // Never below the last one given: a station faster than a board a second runs ahead.
       next = std::max(next, TSerialScheme::ClockNow());
     }
-    while (serials.size() < count) {
-      if (next > static_cast<uint64_t>(INT64_MAX)) {
-        throw TLedgerError("the counter of " + scheme.Key() + " has run out of numbers");
-      }
+    // Past the last number the boards get none, as past a list's last line: the counter then
+    // stays at that number (BIGINT holds no more, and SQLite would keep a larger one as a
+    // float), which is used and so passed over.
+    constexpr uint64_t kLast = static_cast<uint64_t>(INT64_MAX);
+    while (serials.size() < count && next <= kLast) {
       const std::string serial = clock ? TSerialScheme::ClockText(next) : scheme.Format(next);
       ++next;
       if (free(serial)) {
@@ -311,7 +330,7 @@ std::vector<std::optional<std::string>> TLedger::Choose(const TSerialScheme& sch
         serials.push_back(serial);
       }
     }
-    counterAfter = next;
+    counterAfter = std::min(next, kLast);
     break;
   }
   }

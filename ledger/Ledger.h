@@ -26,7 +26,10 @@ public:
   // TLedgerError.
   static std::unique_ptr<TLedger> Open(const std::string& url, bool readOnly = false,
                                        bool mustExist = false);
-  // sqlite:$XDG_DATA_HOME/korvane/ledger.sqlite (XDG_DATA_HOME defaults to ~/.local/share).
+  // True when `url` has one of the forms Open takes, whether or not its ledger can be reached.
+  static bool IsUrl(const std::string& url);
+  // sqlite:$XDG_DATA_HOME/korvane/ledger.sqlite (XDG_DATA_HOME defaults to ~/.local/share, and
+  // so does one that is not an absolute path).
   static std::string DefaultUrl();
 
   // Creates or migrates the schema (several stations may do so at once).

@@ -17,7 +17,7 @@ public:
   // kept until the program ends; TModuleError when the module or its entry cannot be found.
   static void* Entry(const std::string& name, const char* symbol);
 
-  // Where the modules are looked for: KORVANE_MODULE_DIR when set, else beside the program, in
-  // the library folder as installed ("bin/../lib/korvane/modules").
+  // Where the modules are looked for: KORVANE_MODULE_DIR when set, else beside the program, as
+  // installed under any prefix ("bin/../lib/korvane/modules").
   static std::string Folder();
 };

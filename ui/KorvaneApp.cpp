@@ -2,6 +2,7 @@
 
 #include "Messages.h"
 
+#include <QIcon>
 #include <QMessageBox>
 
 #include <exception>
@@ -9,6 +10,8 @@
 
 TKorvaneApp::TKorvaneApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("korvane"));
+  // Wayland's app id, by which the panel and the task switcher find the entry's name and icon.
+  setDesktopFileName(QString::fromLatin1(kDesktopId));
 }
 
 QString TKorvaneApp::ExceptionText(const QString& message) {
@@ -42,7 +45,17 @@ void TKorvaneApp::ShowCurrentException() {
 
 bool TKorvaneApp::notify(QObject* receiver, QEvent* event) {
   try {
-    return QApplication::notify(receiver, event);
+    const bool handled = QApplication::notify(receiver, event);
+    if (!FIconAsked && event->type() == QEvent::Expose) {
+      // The windows' icon (X11 shows it; Wayland takes the entry's). Finding it searches every
+      // folder of the icon theme, some milliseconds: only once the first window has painted its
+      // first frame, which the expose just did.
+      FIconAsked = true;
+      QMetaObject::invokeMethod(
+          this, [this] { setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kDesktopId))); },
+          Qt::QueuedConnection);
+    }
+    return handled;
   } catch (...) {
     ShowCurrentException();
   }

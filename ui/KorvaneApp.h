@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QString>
 
-// The application object. Its one notify override is the exception display: an exception that
-// escapes an event handler is shown in a modal error box captioned with the application title,
-// and the event loop goes on.
+// The application object. It names the desktop entry its windows belong to, and its notify
+// override is the exception display: an exception that escapes an event handler is shown in a
+// modal error box captioned with the application title, and the event loop goes on.
 class TKorvaneApp : public QApplication {
   Q_OBJECT
 public:
@@ -21,4 +21,10 @@ public:
   static void ShowCurrentException();
   // "Out of memory", then the application is asked to end.
   static void OutOfMemory(const QString& message);
+
+  // The desktop entry's name, which is also its icon's in the theme.
+  static constexpr const char* kDesktopId = "org.korvane.Korvane";
+
+private:
+  bool FIconAsked = false;
 };

@@ -40,6 +40,10 @@ TEST_F(CommandLineTest, HelpComesFromTheOneTableOfCommands) {
     EXPECT_THAT(own.out, HasSubstr("usage: korvane-cli " + std::string(command.synopsis) + "\n"));
     for (const TCliOption& option : command.options) {
       EXPECT_THAT(own.out, HasSubstr(std::string(option.help)));
+      // The synopsis (the help's and the page's usage line) names every option too.
+      EXPECT_THAT(std::string(command.synopsis),
+                  HasSubstr(std::string(option.name) +
+                            (option.value.empty() ? "" : " " + std::string(option.value))));
     }
     words.insert(words.begin(), "help");
     EXPECT_EQ(Run(words).out, own.out);

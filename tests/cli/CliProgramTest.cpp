@@ -119,6 +119,21 @@ TEST_F(ProgramTest, CounterGivesEveryBoardItsOwnSerialAndTheLedgerRecordsEach) {
   EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\r'), 6);
 }
 
+// The ledger outlives the folder a station ran in: a backup is recorded by its full path, in the
+// ledger and in the board's JSON line alike.
+TEST_F(ProgramTest, BackupsAreRecordedByTheirFullPath) {
+  const std::vector<std::string> boards = Boards("a", 1);
+  const std::string relative = std::filesystem::relative(FFolder).string();
+  ASSERT_TRUE(std::filesystem::path(relative).is_relative());
+  const TRun run = Run({"program", FTemplate, "--all", "--json", "--backup-dir", relative},
+                       SimulatedHubs(boards));
+  ASSERT_EQ(run.code, kOk) << run.err;
+  const std::string backup = Ledger().at(0)["backup"];
+  EXPECT_EQ(json::parse(Lines(run.out).at(0))["backup"], backup);
+  EXPECT_EQ(std::filesystem::path(backup).parent_path(), FFolder);
+  EXPECT_TRUE(std::filesystem::exists(backup));
+}
+
 TEST_F(ProgramTest, ListGivesUnusedLinesUntilNoneIsLeft) {
   const std::string list = WriteText("serials.txt", "S-1\r\n\nS-2\nS-3\n");
   const std::vector<std::string> first = Boards("a", 2);
@@ -138,6 +153,22 @@ TEST_F(ProgramTest, ListGivesUnusedLinesUntilNoneIsLeft) {
   const std::vector<std::string> third = Boards("c", 1);
   EXPECT_EQ(Program(third, {"--serial", "list:" + list}).code, kIoError);
   EXPECT_EQ(ReadFile(third[0]), Eeprom());
+}
+
+// Past the counter's last number a board gets no serial and is not touched, run after run.
+TEST_F(ProgramTest, ACounterPastItsLastNumberLeavesTheBoardAlone) {
+  const std::vector<std::string> boards = Boards("a", 3);
+  const std::vector<std::string> args = {"--serial", "counter:%d", "--serial-start",
+                                         "9223372036854775806"};
+  ASSERT_EQ(Program({boards[0]}, args).code, kOk);
+  ASSERT_EQ(Program({boards[1]}, args).code, kOk);
+  const TRun last = Program({boards[2]}, args);
+  EXPECT_EQ(last.code, kIoError) << last.err;
+  EXPECT_THAT(last.out, HasSubstr("sim:" + boards[2] + "  -  failed: serial counter exhausted\n"));
+  EXPECT_EQ(SerialOn(boards[0]), "9223372036854775806");
+  EXPECT_EQ(SerialOn(boards[1]), "9223372036854775807");
+  EXPECT_EQ(ReadFile(boards[2]), Eeprom());
+  EXPECT_EQ(Ledger().size(), 2u);
 }
 
 TEST_F(ProgramTest, ClockSerialsNeverRepeatNorGoBackWithinOneSecond) {
@@ -350,8 +381,13 @@ TEST_F(ProgramTest, RefusalsComeBeforeAnyBoardIsTouched) {
       {"ledger of unknown kind",
        {FTemplate, all, "--ledger", "mysql://x"},
        boards,
-       kTempFail,
-       "ledger"},
+       kUsage,
+       "\"mysql://x\" is none of sqlite:PATH, postgresql://... and postgresql:"},
+      {"sqlite ledger without a path",
+       {FTemplate, all, "--ledger", "sqlite:"},
+       boards,
+       kUsage,
+       "--ledger"},
       {"backups among the watched hubs",
        {FTemplate, "--watch", "--simulate-dir", FFolder},
        boards,
@@ -387,14 +423,31 @@ TEST_F(ProgramTest, LedgerCommandsNeedALedger) {
     const TRun run = Run(withLedger);
     EXPECT_EQ(run.code, kTempFail) << args[1];
     EXPECT_THAT(run.err, HasSubstr("typo.sqlite: no ledger there"));
+    withLedger.back() = "mysql://x"; // no ledger URL at all: a usage error
+    EXPECT_EQ(Run(withLedger).code, kUsage) << args[1];
   }
   EXPECT_FALSE(std::filesystem::exists(PathOf("typo.sqlite")));
 }
 
-TEST_F(ProgramTest, StaleRowsAreShownAndClosed) {
-  ASSERT_EQ(Program(Boards("a", 1), {"--serial", "counter:KV-%03d"}).code, kOk);
-  EXPECT_EQ(Run({"ledger", "close-stale", "--older-than", "0s"}).out,
-            "0 rows marked interrupted\n");
+// RFC 4180: a field with a comma, a quote or a line break is quoted and its quotes doubled; the
+// others are left as they are.
+TEST_F(ProgramTest, LedgerExportQuotesAsRfc4180) {
+  const std::vector<std::string> boards = Boards("a", 1);
+  const std::string station = "line \"A\", bench 2\nleft";
+  ASSERT_EQ(Program(boards, {"--serial", "counter:KV-%03d", "--station", station}).code, kOk);
+  const json row = Ledger().at(0);
+  const TRun csv = Run({"ledger", "export", "--csv"});
+  ASSERT_EQ(csv.code, kOk) << csv.err;
+  EXPECT_EQ(csv.out, "time,station,hub,serial,kept,result,error,sha256,backup,version\r\n" +
+                         row["time"].get<std::string>() +
+                         ",\"line \"\"A\"\", bench 2\nleft\",sim:" + boards[0] +
+                         ",KV-001,0,programmed,," + row["sha256"].get<std::string>() + "," +
+                         row["backup"].get<std::string>() + "," +
+                         row["version"].get<std::string>() + "\r\n");
+}
+
+// Stale rows of a station that stopped: CliStationProcessTest.
+TEST_F(ProgramTest, LedgerCommandsWithoutTheirOptionsAreUsageErrors) {
   EXPECT_EQ(Run({"ledger", "close-stale", "--older-than", "soon"}).code, kUsage);
   EXPECT_EQ(Run({"ledger", "close-stale"}).code, kUsage);
   EXPECT_EQ(Run({"ledger", "export"}).code, kUsage);

@@ -2,7 +2,9 @@
 // hubs plugged in and out under --watch, Ctrl+C, and (with a server) stations on PostgreSQL.
 
 #include "CliTestSupport.h"
+#include "Ledger.h"
 #include "PostgresStore.h"
+#include "SqliteStore.h"
 
 #include <nlohmann/json.hpp>
 
@@ -165,6 +167,35 @@ TEST_F(StationProcessTest, AStationKilledMidRunLeavesItsSerialsUsed) {
   EXPECT_EQ(interrupted, 8u);
 }
 
+TEST_F(StationProcessTest, StaleRowsAreShownAndClosed) {
+  std::vector<std::string> options = {"--simulate-page-delay", "2000"};
+  Hubs("a", 1, options);
+  const pid_t station = StartProgram(ProgramArgs(options, {"--all", "--serial", "counter:KV-%03d"}),
+                                     PathOf("killed.out"), PathOf("killed.err"));
+  ASSERT_TRUE(Eventually([&] { return LedgerRows().size() == 1; })); // being written
+  ::kill(station, SIGKILL);
+  EXPECT_EQ(WaitProgram(station), -1);
+  const auto list = [&] {
+    EXPECT_EQ(SpawnCli({"ledger", "list", "--ledger", FLedger}, PathOf("list.txt")), 0);
+    return Text(PathOf("list.txt"));
+  };
+  const auto closeStale = [&](const std::string& age) {
+    EXPECT_EQ(SpawnCli({"ledger", "close-stale", "--older-than", age, "--ledger", FLedger},
+                       PathOf("close.out")),
+              0);
+    return Text(PathOf("close.out"));
+  };
+  EXPECT_THAT(list(), testing::MatchesRegex(".*  KV-001 +  sending +\n"));
+  // Not an hour old: it may still be at work.
+  EXPECT_EQ(closeStale("1h"), "0 rows marked interrupted\n");
+  EXPECT_THAT(list(), testing::MatchesRegex(".*  KV-001 +  sending +\n"));
+  EXPECT_EQ(closeStale("0s"), "1 row marked interrupted\n");
+  EXPECT_THAT(list(), testing::MatchesRegex(
+                          ".*  KV-001 +  interrupted  the station stopped before it recorded the "
+                          "outcome\n"));
+  EXPECT_EQ(closeStale("0s"), "0 rows marked interrupted\n");
+}
+
 TEST_F(StationProcessTest, WatchProgramsEachAppearanceUntilCtrlC) {
   const std::string folder = PathOf("bed");
   std::filesystem::create_directory(folder);
@@ -199,21 +230,98 @@ TEST_F(StationProcessTest, WatchProgramsEachAppearanceUntilCtrlC) {
   EXPECT_EQ(LedgerRows().size(), 3u);
 }
 
-TEST_F(StationProcessTest, CtrlCLetsTheBoardInFlightFinish) {
+TEST_F(StationProcessTest, CtrlCOrSigtermLetsTheBoardInFlightFinish) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    const std::string name = signal == SIGINT ? "int" : "term";
+    SCOPED_TRACE(name);
+    FLedger = "sqlite:" + PathOf(name + ".sqlite");
+    const std::string folder = PathOf(name);
+    std::filesystem::create_directory(folder);
+    const std::string out = PathOf(name + ".out");
+    const pid_t station =
+        StartProgram(ProgramArgs({"--simulate-dir", folder, "--simulate-page-delay", "40"},
+                                 {"--watch", "--serial", "counter:W%03d"}),
+                     out, PathOf(name + ".err"));
+    Plug(folder, "hub1");
+    ASSERT_TRUE(Eventually([&] { return LedgerRows().size() == 1; })); // being written
+    ::kill(station, signal);
+    EXPECT_EQ(WaitProgram(station), 0) << Text(PathOf(name + ".err"));
+    EXPECT_EQ(Text(out),
+              "sim:" + folder + "/hub1  W001  programmed, verified\n1 programmed, 0 failed\n");
+    EXPECT_EQ(SerialOnEeprom(folder + "/hub1"), "W001");
+  }
+}
+
+// A board plugged in again keeps the serial it was given: no second serial is used up on it.
+TEST_F(StationProcessTest, KeepSerialKeepsABoardsSerialWhenItIsPluggedInAgain) {
   const std::string folder = PathOf("bed");
   std::filesystem::create_directory(folder);
   const std::string out = PathOf("watch.out");
   const pid_t station =
-      StartProgram(ProgramArgs({"--simulate-dir", folder, "--simulate-page-delay", "40"},
-                               {"--watch", "--serial", "counter:W%03d"}),
+      StartProgram(ProgramArgs({"--simulate-dir", folder},
+                               {"--watch", "--keep-serial", "--serial", "counter:W%03d", "--json"}),
                    out, PathOf("watch.err"));
+  const auto said = [&](const std::string& hub, const std::string& serial, bool kept) {
+    return Eventually([&] {
+      std::istringstream lines(Text(out));
+      for (std::string line; std::getline(lines, line);) {
+        const json board = json::parse(line);
+        if (board["hub"] == "sim:" + folder + "/" + hub && board["serial"] == serial &&
+            board["kept"] == kept && board["result"] == "programmed") {
+          return true;
+        }
+      }
+      return false;
+    });
+  };
   Plug(folder, "hub1");
-  ASSERT_TRUE(Eventually([&] { return LedgerRows().size() == 1; })); // being written
-  ::kill(station, SIGINT);
+  ASSERT_TRUE(said("hub1", "W001", false)) << Text(PathOf("watch.err"));
+  // Unplugged, and plugged in again as it is.
+  std::filesystem::rename(folder + "/hub1", PathOf("hub1.away"));
+  std::this_thread::sleep_for(1500ms); // the station sees it gone (it looks every 200 ms)
+  std::filesystem::rename(PathOf("hub1.away"), folder + "/hub1");
+  ASSERT_TRUE(said("hub1", "W001", true)) << Text(out);
+  Plug(folder, "hub2");
+  ASSERT_TRUE(said("hub2", "W002", false)) << Text(out);
+  ::kill(station, SIGTERM);
   EXPECT_EQ(WaitProgram(station), 0) << Text(PathOf("watch.err"));
-  EXPECT_EQ(Text(out),
-            "sim:" + folder + "/hub1  W001  programmed, verified\n1 programmed, 0 failed\n");
   EXPECT_EQ(SerialOnEeprom(folder + "/hub1"), "W001");
+  std::vector<std::pair<std::string, bool>> rows;
+  for (const json& row : LedgerRows()) {
+    rows.emplace_back(row["serial"], row["kept"]);
+  }
+  EXPECT_EQ(rows, (std::vector<std::pair<std::string, bool>>{
+                      {"W001", false}, {"W001", true}, {"W002", false}}));
+}
+
+// The ledger takes the serial but refuses to record the outcome (as a full disk would): the
+// outcome is printed as unrecorded, the run ends by itself and no other board is taken.
+TEST_F(StationProcessTest, AnOutcomeTheLedgerCannotRecordEndsTheRunWith75) {
+  TLedger::Open(FLedger);
+  TSqliteStore(PathOf("ledger.sqlite"), false)
+      .Run("CREATE TRIGGER refuse_outcomes BEFORE UPDATE ON boards "
+           "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
+  const std::string folder = PathOf("bed");
+  std::filesystem::create_directory(folder);
+  const std::string out = PathOf("watch.out");
+  const std::string err = PathOf("watch.err");
+  const pid_t station = StartProgram(
+      ProgramArgs({"--simulate-dir", folder}, {"--watch", "--serial", "counter:W%03d"}), out, err);
+  Plug(folder, "hub1");
+  ASSERT_TRUE(Eventually([&] { return Text(out).find("W001  programmed") != std::string::npos; }))
+      << Text(err);
+  Plug(folder, "hub2");
+  EXPECT_EQ(WaitProgram(station), kTempFail);
+  const std::string line = "sim:" + folder + "/hub1  W001  programmed, verified";
+  EXPECT_EQ(Text(out), line + "\n1 programmed, 0 failed\n");
+  EXPECT_THAT(Text(err), HasSubstr("the ledger did not record this outcome ("));
+  EXPECT_THAT(Text(err), HasSubstr("database or disk is full): " + line + "\n"));
+  EXPECT_THAT(Text(err), HasSubstr("no further board was taken"));
+  EXPECT_EQ(SerialOnEeprom(folder + "/hub1"), "W001");
+  EXPECT_EQ(ReadBytes(folder + "/hub2"), Eeprom());
+  const json rows = LedgerRows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["result"], "sending"); // its serial stays used
 }
 
 // Needs the server of the PG* variables (scripts/with-postgres).

@@ -15,6 +15,7 @@
 #include <set>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -27,6 +28,7 @@ public:
   virtual ~TBackend() = default;
   virtual std::string Name() const = 0;
   virtual std::string Url() = 0; // a new, empty ledger
+  virtual void RemoveAll() {}    // every ledger Url made, once they are closed
 };
 
 class TSqliteBackend : public TBackend {
@@ -37,11 +39,19 @@ public:
         std::filesystem::temp_directory_path() /
         ("korvane-ledger-" + std::to_string(getpid()) + "-" + std::to_string(++FCount));
     std::filesystem::remove_all(folder);
+    FFolders.push_back(folder);
     return "sqlite:" + (folder / "sub" / "ledger.sqlite").string(); // the folder is made
+  }
+  void RemoveAll() override {
+    for (const std::filesystem::path& folder : FFolders) {
+      std::filesystem::remove_all(folder);
+    }
+    FFolders.clear();
   }
 
 private:
   int FCount = 0;
+  std::vector<std::filesystem::path> FFolders;
 };
 
 // The server of the PG* variables; each test starts from a database without the ledger's tables.
@@ -94,7 +104,11 @@ protected:
     FUrl = GetParam()->Url();
     FLedger = TLedger::Open(FUrl);
   }
-  void TearDown() override { TSerialNumber::SetClock({}); }
+  void TearDown() override {
+    TSerialNumber::SetClock({});
+    FLedger.reset();
+    GetParam()->RemoveAll();
+  }
 
   std::vector<std::string> Take(const std::string& scheme, size_t boards) {
     std::vector<TLedgerRow> rows;
@@ -128,6 +142,23 @@ TEST_P(LedgerTest, ACounterGivesEachNumberOnceAndRecordsTheAttempt) {
   EXPECT_EQ(SerialsOf(FLedger->Take(started, {Attempt("a")})), std::vector<std::string>{"B500"});
   started.SetStart(7);
   EXPECT_EQ(SerialsOf(FLedger->Take(started, {Attempt("a")})), std::vector<std::string>{"B501"});
+}
+
+// The counter's last number is INT64_MAX (BIGINT's largest): after it the boards get none, on
+// every later take too, and the counter never starts again from a small number.
+TEST_P(LedgerTest, ACounterAtItsLastNumberGivesNoMore) {
+  TSerialScheme scheme = Scheme("counter:%d");
+  scheme.SetStart(9223372036854775806u);
+  EXPECT_EQ(SerialsOf(FLedger->Take(scheme, {Attempt("a")})),
+            std::vector<std::string>{"9223372036854775806"});
+  const auto last = FLedger->Take(scheme, {Attempt("b"), Attempt("c")});
+  EXPECT_EQ(SerialsOf(last), (std::vector<std::string>{"9223372036854775807", "<none>"}));
+  EXPECT_EQ(Take("counter:%d", 2), (std::vector<std::string>{"<none>", "<none>"}));
+  EXPECT_EQ(FLedger->Preview(scheme, 1), TSerials{std::nullopt});
+  // The last number, never sent, is given again, and no other.
+  FLedger->GiveBack(last[0]->FId);
+  EXPECT_EQ(Take("counter:%d", 2), (std::vector<std::string>{"9223372036854775807", "<none>"}));
+  EXPECT_EQ(FLedger->List().size(), 3u);
 }
 
 // A serial that reached a board is never given again; one that never did goes to the next board.
@@ -230,6 +261,31 @@ TEST(LedgerOpen, WhatCannotBeReachedIsALedgerError) {
   for (const char* url : {"sqlite:/proc/korvane/ledger.sqlite", "mysql://db/ledger",
                           "sqlite:", "postgresql://nobody@127.0.0.1:1/none?connect_timeout=2"}) {
     EXPECT_THROW(TLedger::Open(url), TLedgerError) << url;
+  }
+}
+
+TEST(LedgerOpen, TheDefaultLedgerIsUnderAnAbsoluteXdgDataHomeElseUnderHome) {
+  const std::string kept = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
+  const bool had = std::getenv("XDG_DATA_HOME") != nullptr;
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : ".";
+  const std::pair<const char*, std::string> cases[] = {
+      {"/srv/line", "sqlite:/srv/line/korvane/ledger.sqlite"},
+      {"data", "sqlite:" + home + "/.local/share/korvane/ledger.sqlite"},
+      {"", "sqlite:" + home + "/.local/share/korvane/ledger.sqlite"},
+      {nullptr, "sqlite:" + home + "/.local/share/korvane/ledger.sqlite"},
+  };
+  for (const auto& [data, url] : cases) {
+    if (data != nullptr) {
+      ::setenv("XDG_DATA_HOME", data, 1);
+    } else {
+      ::unsetenv("XDG_DATA_HOME");
+    }
+    EXPECT_EQ(TLedger::DefaultUrl(), url) << (data ? data : "unset");
+  }
+  if (had) {
+    ::setenv("XDG_DATA_HOME", kept.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_DATA_HOME");
   }
 }
 
