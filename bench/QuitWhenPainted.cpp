@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
-#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -14,10 +13,11 @@ public:
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    // The window paints before its children; the queued quit runs once the whole frame is done.
+    // The window paints before its children; the quit, posted now, runs once the whole frame is
+    // done and before anything the program posts after it.
     if (event->type() == QEvent::Paint) {
       watched->removeEventFilter(this);
-      QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+      QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     }
     return false;
   }
