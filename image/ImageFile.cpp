@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +98,14 @@ bool WriteInPlace(int fd, const uint8_t* bytes, uint32_t count) {
   }
   const off_t size = info.st_size;
   const off_t length = count;
+  // Under a file-size limit the kernel takes the bytes below the limit and refuses the rest:
+  // the file would hold the start of the new image and the end of the old one. Refused first.
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<rlim_t>(size > length ? size : length) > limit.rlim_cur) {
+    errno = EFBIG;
+    return false;
+  }
   if (length > size && fallocate(fd, 0, size, length - size) != 0) {
     // Without fallocate the file still grows first, though its room is not reserved.
     if (errno != EOPNOTSUPP || ftruncate(fd, length) != 0) {

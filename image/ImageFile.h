@@ -10,7 +10,8 @@
 // link is followed to the file it names, and the replaced file's permission bits (and, where
 // allowed, its owner) carry over. A file with further names (hard links), or one whose folder
 // allows no new file, is overwritten in place in an order that never leaves it shorter than
-// before.
+// before; a file-size limit below the old or the new length fails such a save (EFBIG) before the
+// file changes.
 class TImageFile {
 public:
   enum class TReadStatus { Read, Unreadable, OutOfMemory };

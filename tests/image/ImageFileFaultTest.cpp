@@ -134,20 +134,33 @@ TEST_F(FullDisk, SaveFailsWithItsReasonAndKeepsTheFile) {
 }
 
 // The writer itself keeps a file-size limit from killing the process: the child sets no handler.
+// The kernel would take the bytes below the limit and refuse the rest, so a limit below either
+// length fails the save before the file changes, whether it grows, keeps its length or shrinks.
 TEST_F(ImageFile, FileSizeLimitInPlaceFailsBeforeTheFileChanges) {
+  struct TCase {
+    size_t before, after;
+    rlim_t limit;
+  };
+  const TCase cases[] = {{30, 100, 40}, {100, 100, 40}, {100, 50, 20}, {100, 50, 1}};
   mkdir(Path("locked").c_str(), 0777);
   const std::string target = Path("locked/image.bin");
-  WriteFile(target, D0(30), 0666);
-  chmod(Path("locked").c_str(), 0555);
-  EXPECT_EQ(InChild([&] {
-              BecomeOrdinaryUser();
-              const rlimit limit{40, 40};
-              setrlimit(RLIMIT_FSIZE, &limit);
-              int reason = 0;
-              return Save(target, D0(100), &reason) ? 0 : reason;
-            }),
-            EFBIG);
-  EXPECT_EQ(ReadFile(target), D0(30));
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.before) + " to " + std::to_string(c.after) + " bytes, limit " +
+                 std::to_string(c.limit));
+    chmod(Path("locked").c_str(), 0777);
+    const TBytes old = Filled(0xD2, c.before, 0x11);
+    WriteFile(target, old, 0666);
+    chmod(Path("locked").c_str(), 0555);
+    EXPECT_EQ(InChild([&] {
+                BecomeOrdinaryUser();
+                const rlimit limit{c.limit, c.limit};
+                setrlimit(RLIMIT_FSIZE, &limit);
+                int reason = 0;
+                return Save(target, D0(c.after), &reason) ? 0 : reason;
+              }),
+              EFBIG);
+    EXPECT_EQ(ReadFile(target), old);
+  }
 }
 
 TEST_F(ImageFile, TemporariesOfEndedProcessesAreSweptAway) {
