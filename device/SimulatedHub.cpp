@@ -28,10 +28,11 @@ struct TSimulatedHubDriver::THub {
 namespace {
 
 // A new EEPROM file goes through the image files' own writer, so that a failed creation leaves
-// nothing half-made. Writes to an existing one go over its bytes in place, as the EEPROM itself
-// takes them: no new file and no rename, so that many hubs written at once stay cheap.
-bool SaveAtomically(const std::string& file, const std::vector<uint8_t>& bytes) {
-  return TImageFile::Write(file, bytes.data(), static_cast<uint32_t>(bytes.size()));
+// nothing half-made, and without listing its folder, so that many new hubs in one folder stay
+// cheap. Writes to an existing one go over its bytes in place, as the EEPROM itself takes them:
+// no new file and no rename, so that many hubs written at once stay cheap.
+bool CreateEeprom(const std::string& file, const std::vector<uint8_t>& bytes) {
+  return TImageFile::Create(file, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 using TAddProblem = TSimulatedHubDriver::TAddProblem;
@@ -114,7 +115,7 @@ bool TSimulatedHubDriver::Add(const std::string& file, std::string& error, TAddP
       return false;
     }
     hub->FData.assign(kEepromSize, 0xFF); // a blank EEPROM
-    if (!SaveAtomically(file, hub->FData)) {
+    if (!CreateEeprom(file, hub->FData)) {
       problem = TAddProblem::CannotCreate;
       error = file + ": could not create a blank EEPROM file there";
       return false;

@@ -178,7 +178,15 @@ TImageFile::TReadStatus TImageFile::Read(const std::string& path, uint32_t limit
 }
 
 bool TImageFile::Write(const std::string& path, const uint8_t* bytes, uint32_t count, int* error) {
-  const bool ok = WriteFile(path, bytes, count);
+  const bool ok = WriteFile(path, bytes, count, true);
+  if (error != nullptr) {
+    *error = ok ? 0 : (errno != 0 ? errno : EIO);
+  }
+  return ok;
+}
+
+bool TImageFile::Create(const std::string& path, const uint8_t* bytes, uint32_t count, int* error) {
+  const bool ok = WriteFile(path, bytes, count, false);
   if (error != nullptr) {
     *error = ok ? 0 : (errno != 0 ? errno : EIO);
   }
@@ -213,7 +221,8 @@ bool TImageFile::Overwrite(const std::string& path, const uint8_t* bytes, uint32
   return written;
 }
 
-bool TImageFile::WriteFile(const std::string& path, const uint8_t* bytes, uint32_t count) {
+bool TImageFile::WriteFile(const std::string& path, const uint8_t* bytes, uint32_t count,
+                           bool sweep) {
   errno = 0;
   std::string target;
   if (path.empty() || (bytes == nullptr && count > 0)) {
@@ -251,7 +260,9 @@ bool TImageFile::WriteFile(const std::string& path, const uint8_t* bytes, uint32
   if (exists && existing.st_nlink > 1) {
     return inPlace(); // every name of the file must see the new image
   }
-  TTempFile::RemoveStale(target);
+  if (sweep) {
+    TTempFile::RemoveStale(target);
+  }
   TTempFile temporary;
   if (!temporary.Create(target)) {
     // Only a folder that refuses new files leaves writing in place as the way out; on any other

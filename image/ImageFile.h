@@ -32,6 +32,12 @@ public:
   static bool Write(const std::string& path, const uint8_t* bytes, uint32_t count,
                     int* error = nullptr);
 
+  // As Write, for a file that is not there yet (a new simulated hub's EEPROM): its folder is not
+  // listed for temporaries of earlier saves, so that making many files in one folder stays
+  // linear. The file's first save sweeps them.
+  static bool Create(const std::string& path, const uint8_t* bytes, uint32_t count,
+                     int* error = nullptr);
+
   // For a file that stands for a device's memory: when it is a regular file of exactly `count`
   // bytes, the bytes are written over it in place, in one write, as the device itself would
   // take them (no new file, no rename: many such files saved at once stay cheap); otherwise as
@@ -40,7 +46,8 @@ public:
                         int* error = nullptr);
 
 private:
-  static bool WriteFile(const std::string& path, const uint8_t* bytes, uint32_t count);
+  // `sweep`: the stale temporaries of earlier saves of the file are removed first.
+  static bool WriteFile(const std::string& path, const uint8_t* bytes, uint32_t count, bool sweep);
 
   uint8_t* FBlock = nullptr;
   uint32_t FCount = 0;

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <random>
 #include <sys/mount.h>
@@ -179,11 +180,14 @@ TEST_F(ImageFile, TemporariesOfEndedProcessesAreSweptAway) {
   for (const std::string& name : kept) {
     WriteFile(Path(name), {1});
   }
-  WriteFile(Path(".x.bin.tmp-" + dead + "-4"), {1});
-  ASSERT_TRUE(Save(Path("x.bin"), D0(7)));
   std::vector<std::string> expected = kept;
   std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(Names(), expected);
+  // Again after this process has saved there: a long-running one sweeps at every save.
+  for (int save = 0; save < 2; ++save) {
+    WriteFile(Path(".x.bin.tmp-" + dead + "-4"), {1});
+    ASSERT_TRUE(Save(Path("x.bin"), D0(7)));
+    EXPECT_EQ(Names(), expected) << "save " << save;
+  }
 }
 
 // A child saves two images in turn, as fast as it can, and is killed at a random moment; again
@@ -224,9 +228,20 @@ TEST_P(KilledSaves, LeaveTheOldOrTheNewImageAndNoLitter) {
     const TBytes now = ReadFile(target);
     ASSERT_NE(std::find(allowed.begin(), allowed.end(), now), allowed.end())
         << "round " << round << ": " << now.size() << " bytes";
+    // Counted before the next child's first save could sweep it away.
     litter += static_cast<int>(Names().size()) - 1;
   }
   std::printf("temporary files left by 150 killed saves: %d\n", litter);
+  // A temporary has a name only between its link and the rename (in place: never), so a
+  // killed save seldom leaves one; where the file system knows no unnamed files, nearly every
+  // killed save does.
+  const int unnamed = open(FFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (unnamed >= 0 || inPlace) {
+    EXPECT_LE(litter, 5);
+  }
+  if (unnamed >= 0) {
+    close(unnamed);
+  }
   chmod(FFolder.c_str(), 0777);
   ASSERT_TRUE(Save(target, shorter));
   EXPECT_EQ(Names(), std::vector<std::string>{"image.bin"});
