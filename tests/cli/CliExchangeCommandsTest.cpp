@@ -140,6 +140,14 @@ TEST_F(ExchangeTest, ImportRefusesWhatItDoesNotUnderstand) {
        "cannot be reordered"},
       {"language listed twice", edit([](TJson& d) { d["languages"].push_back("0x0409"); }),
        "languages[2]: language 0x0409 is listed twice"},
+      {"one language spelled twice", edit([](TJson& d) {
+         TJson second = d["strings"]["0x0409"];
+         second["product"] = "second";
+         d["strings"].erase("0x0409");
+         d["strings"]["0409"] = {{"product", "first"}};
+         d["strings"]["0x0409"] = second;
+       }),
+       "strings.0x0409: language 0x0409 given twice"},
       {"strings of another language",
        edit([](TJson& d) { d["strings"]["0x0411"] = d["strings"]["0x0407"]; }),
        "strings.0x0411: not among the languages"},
