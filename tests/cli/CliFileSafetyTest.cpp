@@ -85,6 +85,11 @@ TEST_F(FileSafety, OrdinaryUsersSeePermissionAndSizeLimits) {
             kCantCreate);
   EXPECT_THAT(err, HasSubstr("the backup could not be written in " + PathOf("locked") +
                              ": Permission denied; nothing was written"));
+
+  const std::string closed = WriteFile("closed.eeprom", Eeprom(SampleStringImage()));
+  ::chmod(closed.c_str(), 0);
+  EXPECT_EQ(AsOrdinaryUser({"--simulate", closed, "list"}, 1000, err), kNoInput);
+  EXPECT_THAT(err, HasSubstr(closed + ": could not be read: Permission denied"));
 }
 
 // A pipe nobody writes to, a device, a folder, a socket: every command that reads a file refuses
