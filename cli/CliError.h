@@ -22,9 +22,13 @@ constexpr int kNoPerm = 77;     // access denied
 // Thrown inside a command and caught once, by the dispatcher.
 class TCliError : public std::runtime_error {
 public:
-  TCliError(int code, const std::string& message) : std::runtime_error(message), FCode(code) {}
+  TCliError(int code, const std::string& message)
+      : std::runtime_error(message), FCode(code), FMessage(message) {}
   int Code() const { return FCode; }
+  // The whole message; what() ends at a NUL that a JSON key may bring along.
+  const std::string& Message() const { return FMessage; }
 
 private:
   int FCode;
+  std::string FMessage;
 };

@@ -175,7 +175,7 @@ void ApplyStrings(TEEImage& image, const TJson& strings) {
       try {
         TCliImageSupport::StoreString(image, *langid, *kind, text);
       } catch (const TCliError& refusal) {
-        Refuse(kindPlace + ": " + refusal.what());
+        Refuse(kindPlace + ": " + refusal.Message());
       }
     }
   }
