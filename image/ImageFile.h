@@ -28,7 +28,8 @@ public:
   uint32_t GetCount() const { return FCount; }
 
   // True only when the file at `path` now holds exactly the `count` bytes. On failure `error`
-  // (when given) receives the system's reason, an errno value.
+  // (when given) receives the system's reason, an errno value. Each save through a new file first
+  // removes the temporaries that killed saves of the same file left beside it.
   static bool Write(const std::string& path, const uint8_t* bytes, uint32_t count,
                     int* error = nullptr);
 
