@@ -16,7 +16,12 @@ int TCli::Run(const std::vector<std::string>& args, TCliContext& context) {
     }
     return parsed.command->run(context, parsed.args);
   } catch (const TCliError& error) {
-    context.err << "korvane-cli: " << error.what() << "\n";
+    // A NUL (from a JSON key) is written as the escape that brought it.
+    std::string shown;
+    for (const char c : error.Message()) {
+      shown += c == '\0' ? std::string("\\u0000") : std::string(1, c);
+    }
+    context.err << "korvane-cli: " << shown << "\n";
     return error.Code();
   } catch (const std::bad_alloc&) {
     context.err << "korvane-cli: out of memory\n";

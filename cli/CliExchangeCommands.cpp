@@ -75,10 +75,10 @@ int TCliExchangeCommands::Import(TCliContext& context, const TCliArgs& parsed) {
     try {
       bytes = TCliImport::Bytes(text);
     } catch (const TCliError& refusal) {
-      throw TCliError(refusal.Code(), name + ": " + refusal.what());
+      throw TCliError(refusal.Code(), name + ": " + refusal.Message());
     }
   } catch (const TCliError& refusal) {
-    throw TCliError(refusal.Code(), std::string(refusal.what()) + "; nothing was written");
+    throw TCliError(refusal.Code(), refusal.Message() + "; nothing was written");
   }
   TCliFiles::Write(parsed.Value("-o"), bytes);
   return cliexit::kOk;

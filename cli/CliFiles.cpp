@@ -31,12 +31,17 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
 // Opens `path` for reading without blocking and checks it is a regular file; its descriptor.
 int OpenRegular(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    throw TCliError(cliexit::kNoInput,
-                    errno == ENOENT ? path + ": no such file"
-                                    : path + ": cannot be read: " + TCliFiles::Reason(errno));
-  }
   struct stat info {};
+  if (fd < 0) {
+    const int error = errno;
+    // A socket cannot be opened at all (ENXIO); it is no file to read either.
+    if (error != ENOENT && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+      throw TCliError(cliexit::kNoInput, path + ": not a regular file");
+    }
+    throw TCliError(cliexit::kNoInput,
+                    error == ENOENT ? path + ": no such file"
+                                    : path + ": cannot be read: " + TCliFiles::Reason(error));
+  }
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     const bool folder = S_ISDIR(info.st_mode);
     ::close(fd);

@@ -137,12 +137,18 @@ void ApplyStrings(TEEImage& image, const TJson& strings) {
   if (!strings.is_object()) {
     Refuse("strings: not an object of languages");
   }
+  // "0409" and "0x0409" are one language: given both ways, one edit would silently undo the other.
+  std::vector<uint16_t> given;
   for (const auto& language : strings.items()) {
     const std::string place = TCliJson::Place("strings", language.key());
     const auto langid = TCliImageSupport::ParseLangId(language.key());
     if (!langid) {
       Refuse("unknown key " + place + " (not a LANGID)");
     }
+    if (std::find(given.begin(), given.end(), *langid) != given.end()) {
+      Refuse(place + ": language " + TCliImageSupport::FormatLangId(*langid) + " given twice");
+    }
+    given.push_back(*langid);
     if (!language.value().is_object()) {
       Refuse(place + ": not an object of string kinds");
     }
@@ -169,7 +175,7 @@ void ApplyStrings(TEEImage& image, const TJson& strings) {
       try {
         TCliImageSupport::StoreString(image, *langid, *kind, text);
       } catch (const TCliError& refusal) {
-        Refuse(kindPlace + ": " + refusal.what());
+        Refuse(kindPlace + ": " + refusal.Message());
       }
     }
   }

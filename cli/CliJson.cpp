@@ -9,9 +9,10 @@ namespace {
 struct TFrame {
   bool object = false;
   std::set<std::string> keys;
-  std::string key;   // the object member being read
-  size_t index = 0;  // the array element being read, plus one
-  std::string place; // of the object or array itself
+  std::string key;      // the object member being read
+  bool inValue = false; // its value is being read (after its key)
+  size_t index = 0;     // the array element being read, plus one
+  std::string place;    // of the object or array itself
 };
 
 struct TRefusal {
@@ -25,6 +26,22 @@ std::string PlaceOf(const std::vector<TFrame>& frames) {
   const TFrame& top = frames.back();
   return top.object ? TCliJson::Place(top.place, top.key)
                     : TCliJson::Place(top.place, top.index == 0 ? 0 : top.index - 1);
+}
+
+// Where the text that the parser stopped in stands: the value being read, or a key of the
+// object on top ("a key of fields").
+std::string StoppedAt(const std::vector<TFrame>& frames) {
+  if (frames.empty()) {
+    return {};
+  }
+  const TFrame& top = frames.back();
+  if (!top.object) {
+    return " at " + TCliJson::Place(top.place, top.index);
+  }
+  if (top.inValue) {
+    return " at " + TCliJson::Place(top.place, top.key);
+  }
+  return top.place.empty() ? " in a key" : " in a key of " + top.place;
 }
 
 // A new element of the array on top begins.
@@ -68,10 +85,14 @@ bool TCliJson::Parse(std::string_view text, TJson& value, std::string& error) {
     case TJson::parse_event_t::object_end:
     case TJson::parse_event_t::array_end:
       frames.pop_back();
+      if (!frames.empty()) {
+        frames.back().inValue = false;
+      }
       break;
     case TJson::parse_event_t::key: {
       TFrame& object = frames.back();
       object.key = parsed.get<std::string>();
+      object.inValue = true;
       if (object.key.find('\0') != std::string::npos) {
         throw TRefusal{"an escape that makes no text (\\u0000) in a key at " + PlaceOf(frames)};
       }
@@ -82,6 +103,9 @@ bool TCliJson::Parse(std::string_view text, TJson& value, std::string& error) {
     }
     case TJson::parse_event_t::value:
       NextElement(frames);
+      if (!frames.empty()) {
+        frames.back().inValue = false;
+      }
       if (parsed.is_string() &&
           parsed.get_ref<const std::string&>().find('\0') != std::string::npos) {
         const std::string place = PlaceOf(frames);
@@ -104,9 +128,13 @@ bool TCliJson::Parse(std::string_view text, TJson& value, std::string& error) {
     const size_t at = message.find(" at line ");
     message = at == std::string::npos ? message : message.substr(at + 4);
     if (message.find("surrogate U+") != std::string::npos) {
-      message += " (an escape that makes no text: a lone surrogate)";
+      // Named like the other escapes that make no text, by its place; the parser's line and
+      // column ("line 1, column 9") follow.
+      error = "an escape that makes no text (a lone surrogate)" + StoppedAt(frames) + " (" +
+              message.substr(0, message.find(':')) + ")";
+    } else {
+      error = "not valid JSON: " + message;
     }
-    error = "not valid JSON: " + message;
   } catch (const TJson::exception& other) {
     error = std::string("not valid JSON: ") + other.what();
   }

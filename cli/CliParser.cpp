@@ -268,21 +268,41 @@ TCliParser::TParsed TCliParser::Parse(const std::vector<std::string>& args, TCli
   try {
     built.app->parse(reversed);
   } catch (const CLI::CallForHelp&) {
+    // CLI11 reads "-h1" as "-h" followed by more: only -h and --help themselves ask for help, so
+    // that a script passing "-h1" as a value does not take the help for success.
+    const auto asked = std::find_if(
+        args.begin(), mark, [](const std::string& arg) { return arg == "-h" || arg == "--help"; });
+    if (asked == mark) {
+      const auto stray = std::find_if(args.begin(), mark, [](const std::string& arg) {
+        return arg.compare(0, 2, "-h") == 0 || arg.compare(0, 6, "--help") == 0;
+      });
+      throw TCliError(
+          cliexit::kUsage,
+          "unknown option " + (stray == mark ? std::string("-h") : *stray) +
+              " (-h and --help alone show the help; put -- before a value that begins with -)");
+    }
     // The help of the command that was named, or the tool's.
     parsed.help = built.app->help();
     return parsed;
   } catch (const CLI::ParseError& error) {
-    const std::vector<std::string> extras = built.app->remaining();
-    if (built.app->get_subcommands().empty() && !extras.empty() &&
-        extras.front().compare(0, 1, "-") != 0) {
+    // An unknown command, at the top or in a group ("ledger lsit"): the nearest of the known.
+    const std::vector<CLI::App*> groups = built.app->get_subcommands();
+    const CLI::App* in = groups.empty() ? built.app.get() : groups.front();
+    const std::vector<std::string> extras = in->remaining();
+    const bool group = !groups.empty() && built.commands.count(in) == 0 &&
+                       in->get_subcommands().empty() && in->get_name() != kHelpCommand;
+    if ((groups.empty() || group) && !extras.empty() && extras.front().compare(0, 1, "-") != 0) {
+      const std::string prefix = group ? in->get_name() + " " : std::string();
       std::vector<std::string_view> names;
       for (const TCliCommand& command : TCliCommandTable::Commands()) {
-        names.push_back(command.name);
+        if (command.name.compare(0, prefix.size(), prefix) == 0) {
+          names.push_back(command.name.substr(prefix.size()));
+        }
       }
       const std::string near = TCliSuggest::DidYouMean(extras.front(), names);
       throw TCliError(cliexit::kUsage,
                       "unknown command `" + extras.front() + "`" +
-                          (near.empty() ? " (korvane-cli --help lists them)" : near));
+                          (near.empty() ? " (korvane-cli " + prefix + "--help lists them)" : near));
     }
     throw TCliError(cliexit::kUsage,
                     std::string(error.what()) + " (korvane-cli --help lists the commands)");

@@ -72,6 +72,9 @@ std::unique_ptr<TLedger> OpenLedger(const TCliArgs& parsed, bool readOnly, bool 
   try {
     return TLedger::Open(url, readOnly, existing);
   } catch (const TLedgerError& error) {
+    if (error.Kind() == TLedgerError::TKind::NotAFile) {
+      throw TCliError(cliexit::kNoInput, error.what()); // as any input that is no file
+    }
     throw TCliError(cliexit::kTempFail,
                     std::string("the ledger cannot be reached: ") + error.what());
   }

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -28,10 +30,11 @@ struct TSimulatedHubDriver::THub {
 namespace {
 
 // A new EEPROM file goes through the image files' own writer, so that a failed creation leaves
-// nothing half-made. Writes to an existing one go over its bytes in place, as the EEPROM itself
-// takes them: no new file and no rename, so that many hubs written at once stay cheap.
-bool SaveAtomically(const std::string& file, const std::vector<uint8_t>& bytes) {
-  return TImageFile::Write(file, bytes.data(), static_cast<uint32_t>(bytes.size()));
+// nothing half-made, and without listing its folder, so that many new hubs in one folder stay
+// cheap. Writes to an existing one go over its bytes in place, as the EEPROM itself takes them:
+// no new file and no rename, so that many hubs written at once stay cheap.
+bool CreateEeprom(const std::string& file, const std::vector<uint8_t>& bytes) {
+  return TImageFile::Create(file, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 using TAddProblem = TSimulatedHubDriver::TAddProblem;
@@ -57,11 +60,27 @@ bool LoadEeprom(const std::string& file, std::vector<uint8_t>& bytes, std::strin
             " bytes: it is probably an image file, not an EEPROM";
     return false;
   }
-  std::ifstream in(file, std::ios::binary);
   bytes.assign(TSimulatedHubDriver::kEepromSize, 0);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!in || in.gcount() != static_cast<std::streamsize>(bytes.size())) {
-    error = file + ": could not be read";
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  int reason = fd < 0 ? errno : 0;
+  size_t done = 0;
+  while (fd >= 0 && done < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      reason = got < 0 ? errno : 0;
+      break;
+    }
+    done += static_cast<size_t>(got);
+  }
+  if (fd >= 0) {
+    ::close(fd);
+  }
+  if (done != bytes.size()) {
+    error = file + ": could not be read: " +
+            (reason != 0 ? std::strerror(reason) : "it became shorter while it was read");
     return false;
   }
   return true;
@@ -114,7 +133,7 @@ bool TSimulatedHubDriver::Add(const std::string& file, std::string& error, TAddP
       return false;
     }
     hub->FData.assign(kEepromSize, 0xFF); // a blank EEPROM
-    if (!SaveAtomically(file, hub->FData)) {
+    if (!CreateEeprom(file, hub->FData)) {
       problem = TAddProblem::CannotCreate;
       error = file + ": could not create a blank EEPROM file there";
       return false;

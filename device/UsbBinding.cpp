@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -81,24 +84,45 @@ bool TUsbBinding::AddText(const std::string& text, const std::string& source,
 }
 
 bool TUsbBinding::AddFile(const std::string& path, std::vector<std::string>& problems) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
-    if (errno == ENOENT || errno == ENOTDIR)
-      return true;
-    problems.push_back(path + ": " + std::strerror(errno));
+  const auto problem = [&](const std::string& what) {
+    problems.push_back(path + ": " + what);
     return false;
+  };
+  // A pipe or a device in the file's place would make the tool wait for a writer, or read for
+  // ever: only a regular file is read, and at most kMaxFileSize of it.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? true : problem(std::strerror(errno));
   }
-  std::string text;
-  char chunk[4096];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-    text.append(chunk, got);
-  int error = std::ferror(file) ? errno : 0;
-  std::fclose(file);
-  if (error != 0) {
-    problems.push_back(path + ": " + std::strerror(error));
-    return false;
+  if (!S_ISREG(info.st_mode))
+    return problem("not a regular file");
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0)
+    return errno == ENOENT ? true : problem(std::strerror(errno));
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return problem("not a regular file");
   }
+  std::string text(kMaxFileSize + 1, '\0');
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0) {
+      const int error = errno;
+      ::close(fd);
+      return problem(std::strerror(error));
+    }
+    if (got == 0)
+      break;
+    done += static_cast<size_t>(got);
+  }
+  ::close(fd);
+  if (done > kMaxFileSize)
+    return problem("larger than a binding file can be (" + std::to_string(kMaxFileSize / 1024) +
+                   " KiB)");
+  text.resize(done);
   return AddText(text, path, problems);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,7 +27,9 @@ public:
   // in `problems` and skipped; returns false when there was one.
   bool AddText(const std::string& text, const std::string& source,
                std::vector<std::string>& problems);
-  // A missing file binds nothing and is no problem; an unreadable one is.
+  // A missing file binds nothing and is no problem; an unreadable one is, and so is one that is
+  // not a regular file (a pipe, a device) or larger than kMaxFileSize, which are not read.
+  static constexpr size_t kMaxFileSize = 64 * 1024;
   bool AddFile(const std::string& path, std::vector<std::string>& problems);
   // The system file, then the per-user file.
   bool AddDefaultFiles(std::vector<std::string>& problems);

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +98,14 @@ bool WriteInPlace(int fd, const uint8_t* bytes, uint32_t count) {
   }
   const off_t size = info.st_size;
   const off_t length = count;
+  // Under a file-size limit the kernel takes the bytes below the limit and refuses the rest:
+  // the file would hold the start of the new image and the end of the old one. Refused first.
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<rlim_t>(size > length ? size : length) > limit.rlim_cur) {
+    errno = EFBIG;
+    return false;
+  }
   if (length > size && fallocate(fd, 0, size, length - size) != 0) {
     // Without fallocate the file still grows first, though its room is not reserved.
     if (errno != EOPNOTSUPP || ftruncate(fd, length) != 0) {
@@ -169,7 +178,15 @@ TImageFile::TReadStatus TImageFile::Read(const std::string& path, uint32_t limit
 }
 
 bool TImageFile::Write(const std::string& path, const uint8_t* bytes, uint32_t count, int* error) {
-  const bool ok = WriteFile(path, bytes, count);
+  const bool ok = WriteFile(path, bytes, count, true);
+  if (error != nullptr) {
+    *error = ok ? 0 : (errno != 0 ? errno : EIO);
+  }
+  return ok;
+}
+
+bool TImageFile::Create(const std::string& path, const uint8_t* bytes, uint32_t count, int* error) {
+  const bool ok = WriteFile(path, bytes, count, false);
   if (error != nullptr) {
     *error = ok ? 0 : (errno != 0 ? errno : EIO);
   }
@@ -204,7 +221,8 @@ bool TImageFile::Overwrite(const std::string& path, const uint8_t* bytes, uint32
   return written;
 }
 
-bool TImageFile::WriteFile(const std::string& path, const uint8_t* bytes, uint32_t count) {
+bool TImageFile::WriteFile(const std::string& path, const uint8_t* bytes, uint32_t count,
+                           bool sweep) {
   errno = 0;
   std::string target;
   if (path.empty() || (bytes == nullptr && count > 0)) {
@@ -242,7 +260,9 @@ bool TImageFile::WriteFile(const std::string& path, const uint8_t* bytes, uint32
   if (exists && existing.st_nlink > 1) {
     return inPlace(); // every name of the file must see the new image
   }
-  TTempFile::RemoveStale(target);
+  if (sweep) {
+    TTempFile::RemoveStale(target);
+  }
   TTempFile temporary;
   if (!temporary.Create(target)) {
     // Only a folder that refuses new files leaves writing in place as the way out; on any other

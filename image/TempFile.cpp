@@ -5,8 +5,6 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
-#include <map>
-#include <mutex>
 #include <string_view>
 #include <unistd.h>
 #include <vector>
@@ -53,24 +51,6 @@ pid_t OwnerOf(std::string_view rest) {
   for (size_t i = 0; i < dash; ++i)
     pid = pid * 10 + (rest[i] - '0');
   return pid;
-}
-
-// The names in `folder` that look like temporaries (".NAME.tmp-REST"), by their ".NAME.tmp-".
-std::map<std::string, std::vector<std::string>> ListTemporaries(const std::string& folder) {
-  std::map<std::string, std::vector<std::string>> names;
-  DIR* listing = opendir(folder.c_str());
-  if (listing == nullptr)
-    return names;
-  const int saved = errno;
-  while (const dirent* entry = readdir(listing)) {
-    const std::string_view name = entry->d_name;
-    const size_t mark = name.rfind(".tmp-");
-    if (name.size() > 1 && name[0] == '.' && mark != std::string_view::npos && mark > 0)
-      names[std::string(name.substr(0, mark + 5))].emplace_back(name);
-  }
-  closedir(listing);
-  errno = saved;
-  return names;
 }
 
 } // namespace
@@ -168,33 +148,26 @@ bool TTempFile::Replace(const std::string& target) {
 }
 
 void TTempFile::RemoveStale(const std::string& target) {
-  // A folder is listed once per process, at its first save, and each image takes the names of
-  // its own temporaries from that listing: a folder of many images (hubs saved at once) is not
-  // read again for every save. A save killed later is swept by the next process.
-  static std::mutex lock;
-  static std::map<std::string, std::map<std::string, std::vector<std::string>>> listed;
-  const std::string folderName = FolderOf(target);
-  std::vector<std::string> candidates;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    auto found = listed.find(folderName);
-    if (found == listed.end()) {
-      found = listed.emplace(folderName, ListTemporaries(folderName)).first;
-    }
-    const auto own = found->second.find(Prefix(target));
-    if (own != found->second.end()) {
-      candidates.swap(own->second);
-      found->second.erase(own);
-    }
-  }
+  // Listed at every save, so that a long-running process (the window, program --watch) also
+  // sweeps what processes killed since its last save left. A folder of a thousand files lists
+  // in well under the time the save's own fsync takes.
   const int saved = errno;
   const std::string prefix = Prefix(target);
-  for (const std::string& name : candidates) {
-    const pid_t owner = OwnerOf(std::string_view(name).substr(prefix.size()));
-    // Only a process that is certainly gone: a live one (ours, or another user's, which answers
-    // EPERM) may be in the middle of its save.
-    if (owner > 0 && owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH)
-      unlink(Beside(target, name).c_str());
+  std::vector<std::string> stale;
+  if (DIR* listing = opendir(FolderOf(target).c_str())) {
+    while (const dirent* entry = readdir(listing)) {
+      const std::string_view name = entry->d_name;
+      if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+        continue;
+      const pid_t owner = OwnerOf(name.substr(prefix.size()));
+      // Only a process that is certainly gone: a live one (ours, or another user's, which
+      // answers EPERM) may be in the middle of its save.
+      if (owner > 0 && owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH)
+        stale.emplace_back(name);
+    }
+    closedir(listing);
   }
+  for (const std::string& name : stale)
+    unlink(Beside(target, name).c_str());
   errno = saved;
 }

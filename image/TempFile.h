@@ -25,8 +25,8 @@ public:
   // the temporary file is gone.
   bool Replace(const std::string& target);
 
-  // Removes the temporary files of saves of `target` whose processes have ended (those there
-  // when this process first saved into the folder).
+  // Removes the temporary files of saves of `target` whose processes have ended; lists the
+  // target's folder.
   static void RemoveStale(const std::string& target);
 
 private:

@@ -156,7 +156,12 @@ std::unique_ptr<TLedgerStore> OpenStore(const std::string& url, bool readOnly, b
       throw TLedgerError("sqlite: needs the path of the ledger file");
     }
     std::error_code code;
-    const bool exists = std::filesystem::exists(path, code);
+    const std::filesystem::file_status status = std::filesystem::status(path, code);
+    const bool exists = std::filesystem::exists(status);
+    // SQLite would read a device or a pipe as a database and create its journal beside it.
+    if (exists && !std::filesystem::is_regular_file(status)) {
+      throw TLedgerError(path.string() + ": not a regular file", TLedgerError::TKind::NotAFile);
+    }
     if (mustExist && !exists) {
       throw TLedgerError(path.string() + ": no ledger there");
     }

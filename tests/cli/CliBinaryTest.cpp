@@ -63,9 +63,31 @@ TEST_F(BinaryTest, DeviceCommandsOnSimulatedHubs) {
   EXPECT_EQ(Exec({"--simulate", b, "read", "-o", PathOf("erased.bin")}), kData);
 }
 
+// A script must not take output that never arrived for success, and the user is told why.
 TEST_F(BinaryTest, OutputThatCannotBeWrittenIsAFailure) {
-  // A script must not take a listing that never arrived for success.
-  EXPECT_EQ(Exec({"fields"}, "/dev/full"), kIoError);
+  const std::string good = WriteFile("good.bin", SampleStringImage());
+  const std::string other = WriteFile("other.bin", FixedImage(0xD3));
+  const std::string hub = WriteFile("hub.eeprom", Eeprom(SampleStringImage()));
+  const std::vector<std::string> commands[] = {
+      {"fields"},
+      {"--help"},
+      {"info", good},
+      {"export", good},
+      {"--json", "info", good},
+      {"diff", good, other}, // differences found, but the report was lost
+      {"--simulate", hub, "list"},
+      {"--simulate", hub, "--json", "verify", good},
+  };
+  const std::string err = PathOf("err.txt");
+  for (const auto& args : commands) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    EXPECT_EQ(SpawnCli(args, "/dev/full", err), kIoError);
+    EXPECT_THAT(
+        Text(err),
+        HasSubstr("korvane-cli: standard output cannot be written: No space left on device"));
+  }
+  // A failure of the command's own keeps its code.
+  EXPECT_EQ(SpawnCli({"info", PathOf("missing.bin")}, "/dev/full", err), kNoInput);
 }
 
 // The USB stack and the ledger's databases are modules: a command that needs a missing one

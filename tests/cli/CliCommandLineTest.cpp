@@ -74,6 +74,11 @@ TEST_F(CommandLineTest, UsageErrorsSayWhatWasMeant) {
       {{"set", image}, "usage: korvane-cli set IMAGE ID=VALUE... [-o OUT]"},
       {{"read", "-o"}, "-o"},
       {{"erase", "--yes=1"}, "yes was given a disallowed flag override"},
+      {{"ledger", "lsit"}, "unknown command `lsit`: did you mean `list`?"},
+      {{"ledger", "frob"}, "unknown command `frob` (korvane-cli ledger --help lists them)"},
+      // CLI11 alone would take these for -h and show the help, storing nothing, with success.
+      {{"serial", image, "-h1"}, "unknown option -h1"},
+      {{"-h1"}, "unknown option -h1"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -82,6 +87,9 @@ TEST_F(CommandLineTest, UsageErrorsSayWhatWasMeant) {
     EXPECT_THAT(run.err, HasSubstr(c.says));
   }
   EXPECT_EQ(ReadFile("s.bin"), SampleStringImage());
+  const TRun help = Run({"serial", image, "-h"});
+  EXPECT_EQ(help.code, kOk);
+  EXPECT_EQ(help.out, Run({"serial", "--help"}).out);
 }
 
 TEST_F(CommandLineTest, NamesAreMatchedWithoutRegardToCase) {

@@ -126,7 +126,20 @@ TEST_F(ExchangeTest, ImportRefusesWhatItDoesNotUnderstand) {
       {"three digits", edit([](TJson& d) { d["bytes"][0] = "D40"; }), "bytes[0]: \"D40\""},
       {"NUL escape", text(head + "\"x\": \"a\\u0000b\", " + bytes + "}"),
        "an escape that makes no text (\\u0000) at x"},
-      {"lone surrogate", text(head + "\"x\": \"\\ud800\", " + bytes + "}"), "a lone surrogate"},
+      {"NUL escape in a key",
+       text(head.substr(0, head.size() - 4) + "{\"v\\u0000w\": \"1\"}, " + bytes + "}"),
+       "an escape that makes no text (\\u0000) in a key at fields.v\\u0000w; nothing was written"},
+      {"lone surrogate", text(head + "\"x\": \"\\ud800\", " + bytes + "}"),
+       "an escape that makes no text (a lone surrogate) at x (line 1, column"},
+      {"lone surrogate inside",
+       text(head.substr(0, head.size() - 4) + "{\"vid\": \"\\udc00\"}, " + bytes + "}"),
+       "(a lone surrogate) at fields.vid"},
+      {"lone surrogate in a list", text(head + "\"bytes\": [\"D0\", \"\\ud800\"]}"),
+       "(a lone surrogate) at bytes[1]"},
+      {"lone surrogate in a key",
+       text(head.substr(0, head.size() - 4) + "{\"vid\": \"1\", \"\\ud800\": \"1\"}, " + bytes +
+            "}"),
+       "(a lone surrogate) in a key of fields"},
       {"wider than the field", edit([](TJson& d) { d["fields"]["vid"] = "12345"; }),
        "fields.vid: \"12345\" is not a value of this field"},
       {"signature field changed", edit([](TJson& d) { d["fields"]["signature"] = "D3"; }),
@@ -140,6 +153,14 @@ TEST_F(ExchangeTest, ImportRefusesWhatItDoesNotUnderstand) {
        "cannot be reordered"},
       {"language listed twice", edit([](TJson& d) { d["languages"].push_back("0x0409"); }),
        "languages[2]: language 0x0409 is listed twice"},
+      {"one language spelled twice", edit([](TJson& d) {
+         TJson second = d["strings"]["0x0409"];
+         second["product"] = "second";
+         d["strings"].erase("0x0409");
+         d["strings"]["0409"] = {{"product", "first"}};
+         d["strings"]["0x0409"] = second;
+       }),
+       "strings.0x0409: language 0x0409 given twice"},
       {"strings of another language",
        edit([](TJson& d) { d["strings"]["0x0411"] = d["strings"]["0x0407"]; }),
        "strings.0x0411: not among the languages"},

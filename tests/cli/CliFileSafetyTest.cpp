@@ -5,7 +5,9 @@
 #include "FileLock.h"
 
 #include <filesystem>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 namespace clitest {
 namespace {
@@ -83,15 +85,29 @@ TEST_F(FileSafety, OrdinaryUsersSeePermissionAndSizeLimits) {
             kCantCreate);
   EXPECT_THAT(err, HasSubstr("the backup could not be written in " + PathOf("locked") +
                              ": Permission denied; nothing was written"));
+
+  const std::string closed = WriteFile("closed.eeprom", Eeprom(SampleStringImage()));
+  ::chmod(closed.c_str(), 0);
+  EXPECT_EQ(AsOrdinaryUser({"--simulate", closed, "list"}, 1000, err), kNoInput);
+  EXPECT_THAT(err, HasSubstr(closed + ": could not be read: Permission denied"));
 }
 
-// A pipe nobody writes to, a device, a folder: every command that reads a file refuses them at
-// once (a blocking open of the pipe would wait for ever).
+// A pipe nobody writes to, a device, a folder, a socket: every command that reads a file refuses
+// them at once (a blocking open of the pipe would wait for ever).
 TEST_F(FileSafety, InputsThatAreNoRegularFileAreRefusedAtOnce) {
   ASSERT_EQ(::mkfifo(PathOf("pipe").c_str(), 0644), 0);
   const std::string good = WriteFile("good.bin", SampleStringImage());
   const std::string hub = WriteFile("hub.eeprom", Eeprom(SampleStringImage()));
-  for (const std::string& input : {PathOf("pipe"), std::string("/dev/zero"), FFolder.string()}) {
+  const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = PathOf("socket");
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  socketPath.copy(address.sun_path, socketPath.size());
+  ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ::close(listening);
+  for (const std::string& input :
+       {PathOf("pipe"), std::string("/dev/zero"), FFolder.string(), socketPath}) {
     const std::vector<std::vector<std::string>> commands = {
         {"info", input},
         {"set", input, "vid=1234"},

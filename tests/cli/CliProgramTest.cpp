@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace clitest {
 namespace {
@@ -444,6 +445,32 @@ TEST_F(ProgramTest, LedgerExportQuotesAsRfc4180) {
                          ",KV-001,0,programmed,," + row["sha256"].get<std::string>() + "," +
                          row["backup"].get<std::string>() + "," +
                          row["version"].get<std::string>() + "\r\n");
+}
+
+// A ledger path that names a pipe or a folder is an input that is no file: refused before SQLite
+// opens it, which would take it for a database and make its journal beside it.
+TEST_F(ProgramTest, ALedgerThatIsNoFileIsRefused) {
+  ASSERT_EQ(::mkfifo(PathOf("pipe").c_str(), 0644), 0);
+  std::filesystem::create_directory(PathOf("folder"));
+  const std::vector<std::string> boards = Boards("a", 1);
+  for (const char* name : {"pipe", "folder"}) {
+    const std::string ledger = "sqlite:" + PathOf(name);
+    const TRun runs[] = {
+        Run({"ledger", "list", "--ledger", ledger}),
+        Run({"ledger", "close-stale", "--older-than", "1h", "--ledger", ledger}),
+        Program(boards, {"--ledger", ledger, "--serial", "counter:KV-%03d"}),
+    };
+    for (const TRun& run : runs) {
+      EXPECT_EQ(run.code, kNoInput) << name;
+      EXPECT_THAT(run.err, HasSubstr(PathOf(name) + ": not a regular file"));
+    }
+  }
+  EXPECT_EQ(ReadFile(boards[0]), Eeprom());
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(FFolder)) {
+    names.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"a0.eeprom", "folder", "pipe", "template.bin"}));
 }
 
 // Stale rows of a station that stopped: CliStationProcessTest.

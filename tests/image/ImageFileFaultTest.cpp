@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <random>
 #include <sys/mount.h>
@@ -134,20 +135,33 @@ TEST_F(FullDisk, SaveFailsWithItsReasonAndKeepsTheFile) {
 }
 
 // The writer itself keeps a file-size limit from killing the process: the child sets no handler.
+// The kernel would take the bytes below the limit and refuse the rest, so a limit below either
+// length fails the save before the file changes, whether it grows, keeps its length or shrinks.
 TEST_F(ImageFile, FileSizeLimitInPlaceFailsBeforeTheFileChanges) {
+  struct TCase {
+    size_t before, after;
+    rlim_t limit;
+  };
+  const TCase cases[] = {{30, 100, 40}, {100, 100, 40}, {100, 50, 20}, {100, 50, 1}};
   mkdir(Path("locked").c_str(), 0777);
   const std::string target = Path("locked/image.bin");
-  WriteFile(target, D0(30), 0666);
-  chmod(Path("locked").c_str(), 0555);
-  EXPECT_EQ(InChild([&] {
-              BecomeOrdinaryUser();
-              const rlimit limit{40, 40};
-              setrlimit(RLIMIT_FSIZE, &limit);
-              int reason = 0;
-              return Save(target, D0(100), &reason) ? 0 : reason;
-            }),
-            EFBIG);
-  EXPECT_EQ(ReadFile(target), D0(30));
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.before) + " to " + std::to_string(c.after) + " bytes, limit " +
+                 std::to_string(c.limit));
+    chmod(Path("locked").c_str(), 0777);
+    const TBytes old = Filled(0xD2, c.before, 0x11);
+    WriteFile(target, old, 0666);
+    chmod(Path("locked").c_str(), 0555);
+    EXPECT_EQ(InChild([&] {
+                BecomeOrdinaryUser();
+                const rlimit limit{c.limit, c.limit};
+                setrlimit(RLIMIT_FSIZE, &limit);
+                int reason = 0;
+                return Save(target, D0(c.after), &reason) ? 0 : reason;
+              }),
+              EFBIG);
+    EXPECT_EQ(ReadFile(target), old);
+  }
 }
 
 TEST_F(ImageFile, TemporariesOfEndedProcessesAreSweptAway) {
@@ -166,11 +180,14 @@ TEST_F(ImageFile, TemporariesOfEndedProcessesAreSweptAway) {
   for (const std::string& name : kept) {
     WriteFile(Path(name), {1});
   }
-  WriteFile(Path(".x.bin.tmp-" + dead + "-4"), {1});
-  ASSERT_TRUE(Save(Path("x.bin"), D0(7)));
   std::vector<std::string> expected = kept;
   std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(Names(), expected);
+  // Again after this process has saved there: a long-running one sweeps at every save.
+  for (int save = 0; save < 2; ++save) {
+    WriteFile(Path(".x.bin.tmp-" + dead + "-4"), {1});
+    ASSERT_TRUE(Save(Path("x.bin"), D0(7)));
+    EXPECT_EQ(Names(), expected) << "save " << save;
+  }
 }
 
 // A child saves two images in turn, as fast as it can, and is killed at a random moment; again
@@ -211,9 +228,20 @@ TEST_P(KilledSaves, LeaveTheOldOrTheNewImageAndNoLitter) {
     const TBytes now = ReadFile(target);
     ASSERT_NE(std::find(allowed.begin(), allowed.end(), now), allowed.end())
         << "round " << round << ": " << now.size() << " bytes";
+    // Counted before the next child's first save could sweep it away.
     litter += static_cast<int>(Names().size()) - 1;
   }
   std::printf("temporary files left by 150 killed saves: %d\n", litter);
+  // A temporary has a name only between its link and the rename (in place: never), so a
+  // killed save seldom leaves one; where the file system knows no unnamed files, nearly every
+  // killed save does.
+  const int unnamed = open(FFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (unnamed >= 0 || inPlace) {
+    EXPECT_LE(litter, 5);
+  }
+  if (unnamed >= 0) {
+    close(unnamed);
+  }
   chmod(FFolder.c_str(), 0777);
   ASSERT_TRUE(Save(target, shorter));
   EXPECT_EQ(Names(), std::vector<std::string>{"image.bin"});

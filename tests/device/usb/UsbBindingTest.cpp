@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -158,12 +159,30 @@ TEST_F(UsbBindingFiles, MissingFileBindsNothingQuietly) {
   EXPECT_TRUE(binding.Ids().empty());
 }
 
-TEST_F(UsbBindingFiles, UnreadableFileIsAProblem) {
-  TUsbBinding binding;
-  std::vector<std::string> problems;
-  EXPECT_FALSE(binding.AddFile(FDir.string(), problems)); // a folder where the file should be
-  ASSERT_EQ(problems.size(), 1u);
-  EXPECT_EQ(problems[0].rfind(FDir.string() + ": ", 0), 0u) << problems[0];
+// What cannot be a binding file is a problem line, found at once: a pipe nobody writes to must
+// not make the tool wait, a device that never ends must not be read until memory runs out.
+TEST_F(UsbBindingFiles, WhatIsNoBindingFileIsAProblem) {
+  ASSERT_EQ(::mkfifo((FDir / "pipe").c_str(), 0644), 0);
+  fs::create_symlink("/dev/zero", FDir / "zero");
+  std::string large;
+  while (large.size() <= TUsbBinding::kMaxFileSize) {
+    large += "1a2b:3c4d\n";
+  }
+  Write(FDir / "large", large);
+  const std::pair<fs::path, std::string> cases[] = {
+      {FDir, "not a regular file"},
+      {FDir / "pipe", "not a regular file"},
+      {FDir / "zero", "not a regular file"},
+      {FDir / "large", "larger than a binding file can be (64 KiB)"},
+  };
+  for (const auto& [path, says] : cases) {
+    SCOPED_TRACE(path);
+    TUsbBinding binding;
+    std::vector<std::string> problems;
+    EXPECT_FALSE(binding.AddFile(path.string(), problems));
+    EXPECT_EQ(problems, std::vector<std::string>{path.string() + ": " + says});
+    EXPECT_TRUE(binding.Ids().empty());
+  }
 }
 
 TEST(UsbBindingUdev, OneTaggingLinePerId) {
