@@ -130,6 +130,14 @@ bool WriteInPlace(int fd, const uint8_t* bytes, uint32_t count) {
   return fsync(fd) == 0;
 }
 
+// `ok`, with the system's reason for a failure in `error` (when given).
+bool Reported(bool ok, int* error) {
+  if (error != nullptr) {
+    *error = ok ? 0 : (errno != 0 ? errno : EIO);
+  }
+  return ok;
+}
+
 } // namespace
 
 TImageFile::~TImageFile() {
@@ -178,19 +186,11 @@ TImageFile::TReadStatus TImageFile::Read(const std::string& path, uint32_t limit
 }
 
 bool TImageFile::Write(const std::string& path, const uint8_t* bytes, uint32_t count, int* error) {
-  const bool ok = WriteFile(path, bytes, count, true);
-  if (error != nullptr) {
-    *error = ok ? 0 : (errno != 0 ? errno : EIO);
-  }
-  return ok;
+  return Reported(WriteFile(path, bytes, count, true), error);
 }
 
 bool TImageFile::Create(const std::string& path, const uint8_t* bytes, uint32_t count, int* error) {
-  const bool ok = WriteFile(path, bytes, count, false);
-  if (error != nullptr) {
-    *error = ok ? 0 : (errno != 0 ? errno : EIO);
-  }
-  return ok;
+  return Reported(WriteFile(path, bytes, count, false), error);
 }
 
 bool TImageFile::Overwrite(const std::string& path, const uint8_t* bytes, uint32_t count,
