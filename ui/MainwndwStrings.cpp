@@ -80,12 +80,6 @@ Ui::StrDescPage& TMainWindow::StringPage() {
     QWidget::setTabOrder(previous, next);
     previous = next;
   }
-  // Made while the page shows (it never is, since no image was read before), its controls would
-  // stay hidden until shown.
-  if (ui->StrDescTab->isVisible()) {
-    ui->StrDescTab->hide();
-    ui->StrDescTab->show();
-  }
   return page;
 }
 
