@@ -6,8 +6,8 @@
 
 namespace {
 
-// Text inside a single-quoted _arguments spec: its brackets and colons escaped.
-std::string SpecText(const std::string& text) {
+// Text inside a single-quoted _arguments description: its brackets and colons escaped.
+std::string QuotedText(const std::string& text) {
   std::string out;
   for (const char c : text) {
     if (c == '\'') {
@@ -52,14 +52,14 @@ std::string Action(const TValueKind kind, const std::vector<std::string>& words 
 }
 
 std::string OptionSpec(const TCompletionOption& option) {
-  const std::string help = "[" + SpecText(option.help) + "]";
+  const std::string help = "[" + QuotedText(option.help) + "]";
   if (option.value.empty()) {
     return "'" + option.name + help + "'";
   }
   // Values are taken as the next word or after '=' (--device=PATH); any option with a value may
   // be given again.
   const std::string name = option.name.size() > 2 ? option.name + "=" : option.name;
-  return "'*" + name + help + ":" + SpecText(option.value) + ":" + Action(option.kind) + "'";
+  return "'*" + name + help + ":" + QuotedText(option.value) + ":" + Action(option.kind) + "'";
 }
 
 void WriteArguments(std::ostream& out, const TCompletionCommand& command, const char* indent) {
@@ -72,7 +72,7 @@ void WriteArguments(std::ostream& out, const TCompletionCommand& command, const 
     const bool repeats = command.lastRepeats && i + 1 == command.args.size();
     out << " \\\n"
         << indent << "  '" << (repeats ? std::string("*") : std::to_string(i + 1)) << ":"
-        << SpecText(arg.name) << ":" << Action(arg.kind, arg.words) << "'";
+        << QuotedText(arg.name) << ":" << Action(arg.kind, arg.words) << "'";
   }
   out << " && ret=0\n";
 }
