@@ -30,7 +30,6 @@ void TBenchReporter::PrintRatios() const {
     }
   };
   std::printf("\nratios (real time):\n");
-  ratio("info process / read-only process", "BM_InfoProcess", "BM_ReadOnlyProcess");
   ratio("info in process / reading the file", "BM_InfoInProcess", "BM_ReadFileInProcess");
   ratio("write --all, 4 hubs / 1 hub", "BM_WriteAll/4/real_time", "BM_WriteAll/1/real_time");
   ratio("write --all, 16 hubs / 1 hub", "BM_WriteAll/16/real_time", "BM_WriteAll/1/real_time");

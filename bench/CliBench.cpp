@@ -71,31 +71,6 @@ std::string ImageFile() {
   return path;
 }
 
-// 0 when the program ran and exited with 0.
-int Spawn(const std::vector<std::string>& args) {
-  return TProcessPairs::RunOnce(args).FOk ? 0 : 1;
-}
-
-void BM_ReadOnlyProcess(benchmark::State& state) {
-  const std::string image = ImageFile();
-  for (auto _ : state) {
-    if (Spawn({KORVANE_READFILE_BINARY, image}) != 0) {
-      state.SkipWithError("the read-only program failed");
-    }
-  }
-}
-BENCHMARK(BM_ReadOnlyProcess);
-
-void BM_InfoProcess(benchmark::State& state) {
-  const std::string image = ImageFile();
-  for (auto _ : state) {
-    if (Spawn({KORVANE_CLI_BINARY, "info", image}) != 0) {
-      state.SkipWithError("korvane-cli info failed");
-    }
-  }
-}
-BENCHMARK(BM_InfoProcess);
-
 void BM_ReadFileInProcess(benchmark::State& state) {
   const std::string image = ImageFile();
   for (auto _ : state) {
