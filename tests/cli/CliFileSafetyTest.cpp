@@ -17,7 +17,16 @@ protected:
   // Runs the real tool as an ordinary user with a file-size limit of `blocks` (shell `ulimit -f`);
   // its exit code, with what it printed in `output`. The output goes through a pipe, since the
   // limit would stop the tool's own writes to a file too.
+  // The tool runs from a copy in the test's folder: the build folder may be out of that user's
+  // reach (a checkout in a folder only its owner may enter).
   int AsOrdinaryUser(const std::vector<std::string>& args, int blocks, std::string& output) const {
+    const std::string tool = PathOf("korvane-cli");
+    std::filesystem::copy_file(KORVANE_CLI_BINARY, tool,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(
+        tool, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                  std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                  std::filesystem::perms::others_exec);
     std::vector<std::string> command = {"/usr/bin/setpriv",
                                         "--reuid=65534",
                                         "--regid=65534",
@@ -27,7 +36,7 @@ protected:
                                         "{ (ulimit -f " + std::to_string(blocks) +
                                             " && exec \"$0\" \"$@\"); echo \"exit $?\"; } "
                                             "2>&1 | cat",
-                                        KORVANE_CLI_BINARY};
+                                        tool};
     command.insert(command.end(), args.begin(), args.end());
     EXPECT_EQ(WaitProgram(StartProgram(command, PathOf("out.txt"))), 0);
     const std::vector<uint8_t> text = ReadFile("out.txt");
