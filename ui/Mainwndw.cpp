@@ -6,11 +6,11 @@
 #include "FileLock.h"
 #include "KeyFilter.h"
 #include "KorvaneApp.h"
+#include "MainwndwUi.h"
 #include "Messages.h"
 #include "TransferRunner.h"
 #include "Trgtdev.h"
 #include "UpperCase.h"
-#include "ui_Mainwndw.h"
 #include "ui_StrDescPage.h"
 
 #include <QCloseEvent>
@@ -63,7 +63,7 @@ QString ConfigFolder() {
 } // namespace
 
 TMainWindow::TMainWindow(THubDriver& driver, QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::MainWindow>()), FDriver(driver),
+    : QWidget(parent), ui(std::make_unique<TMainwndwUi>()), FDriver(driver),
       FForceHex(new TKeyFilter(TKeyFilter::TMode::Hex, true, this)),
       FForceBin(new TKeyFilter(TKeyFilter::TMode::Bin, false, this)),
       FTransfers(new TTransferRunner(this)), FTerminate([] { QCoreApplication::quit(); }) {

@@ -20,8 +20,8 @@ class TTargetDev;
 class TTransferRunner;
 enum class TEepromOutcome;
 
+struct TMainwndwUi;
 namespace Ui {
-class MainWindow;
 class StrDescPage;
 } // namespace Ui
 
@@ -153,7 +153,7 @@ private:
 
   static int TagOf(const QWidget* control);
 
-  std::unique_ptr<Ui::MainWindow> ui;
+  std::unique_ptr<TMainwndwUi> ui;
   std::unique_ptr<Ui::StrDescPage> FStrPage;
   THubDriver& FDriver;
   std::unique_ptr<TEEImage> FImage;

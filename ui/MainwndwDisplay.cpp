@@ -3,7 +3,7 @@
 #include "Eeimage.h"
 #include "HexText.h"
 #include "Mainwndw.h"
-#include "ui_Mainwndw.h"
+#include "MainwndwUi.h"
 #include "ui_StrDescPage.h"
 
 #include <QSignalBlocker>

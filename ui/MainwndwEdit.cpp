@@ -3,8 +3,8 @@
 #include "Eeimage.h"
 #include "HexText.h"
 #include "Mainwndw.h"
+#include "MainwndwUi.h"
 #include "UiError.h"
-#include "ui_Mainwndw.h"
 
 namespace {
 QString BitValueMessage(const QString& text) {

@@ -4,9 +4,9 @@
 #include "Eeimage.h"
 #include "HexText.h"
 #include "Mainwndw.h"
+#include "MainwndwUi.h"
 #include "Messages.h"
 #include "UiError.h"
-#include "ui_Mainwndw.h"
 
 #include <vector>
 

@@ -5,8 +5,8 @@
 #include "HexText.h"
 #include "Langdlg.h"
 #include "Mainwndw.h"
+#include "MainwndwUi.h"
 #include "Messages.h"
-#include "ui_Mainwndw.h"
 
 #include <array>
 

@@ -3,7 +3,7 @@
 // fields, and the visibility of the "String Descriptor" tab and the "Languages..." button.
 #include "HeaderMap.h"
 #include "Mainwndw.h"
-#include "ui_Mainwndw.h"
+#include "MainwndwUi.h"
 
 #include <QGroupBox>
 

@@ -4,8 +4,8 @@
 #include "Eeimage.h"
 #include "ElidedLabel.h"
 #include "Mainwndw.h"
+#include "MainwndwUi.h"
 #include "Trgtdev.h"
-#include "ui_Mainwndw.h"
 
 #include <QFile>
 

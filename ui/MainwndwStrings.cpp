@@ -5,11 +5,11 @@
 #include "HexText.h"
 #include "KeyFilter.h"
 #include "Mainwndw.h"
+#include "MainwndwUi.h"
 #include "Messages.h"
 #include "SerialNumber.h"
 #include "TextCodec.h"
 #include "UpperCase.h"
-#include "ui_Mainwndw.h"
 #include "ui_StrDescPage.h"
 
 #include <string>
