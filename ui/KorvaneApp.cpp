@@ -1,6 +1,7 @@
 #include "KorvaneApp.h"
 
 #include "Messages.h"
+#include "StripStyle.h"
 
 #include <QIcon>
 #include <QMessageBox>
@@ -12,6 +13,7 @@ TKorvaneApp::TKorvaneApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("korvane"));
   // Wayland's app id, by which the panel and the task switcher find the entry's name and icon.
   setDesktopFileName(QString::fromLatin1(kDesktopId));
+  TStripStyle::Install();
 }
 
 QString TKorvaneApp::ExceptionText(const QString& message) {

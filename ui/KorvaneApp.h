@@ -3,9 +3,10 @@
 #include <QApplication>
 #include <QString>
 
-// The application object. It names the desktop entry its windows belong to, and its notify
-// override is the exception display: an exception that escapes an event handler is shown in a
-// modal error box captioned with the application title, and the event loop goes on.
+// The application object. It names the desktop entry its windows belong to, draws tall frames in
+// strips (TStripStyle), and its notify override is the exception display: an exception that
+// escapes an event handler is shown in a modal error box captioned with the application title,
+// and the event loop goes on.
 class TKorvaneApp : public QApplication {
   Q_OBJECT
 public:
