@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -26,15 +27,29 @@ void Require(bool condition, const char* what) {
   }
 }
 
-// Files in memory where there is a tmpfs, so that the writer's flush to disk costs nothing.
-std::string Scratch(const char* name) {
+const std::string& ScratchFolder() {
   static const std::string folder = [] {
     const std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     return base + "/korvane-import-fuzz-" + std::to_string(getpid());
   }();
-  static const bool made = [] { return std::system(("mkdir -p " + folder).c_str()) == 0; }();
+  return folder;
+}
+
+// Files in memory where there is a tmpfs, so that the writer's flush to disk costs nothing. The
+// folder goes when the run ends (libFuzzer ends a timed run with exit); a crash leaves it, with
+// the input that caused it.
+std::string Scratch(const char* name) {
+  static const bool made = [] {
+    std::error_code error;
+    std::filesystem::create_directories(ScratchFolder(), error);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(ScratchFolder(), ignored);
+    });
+    return !error;
+  }();
   Require(made, "a scratch folder");
-  return folder + "/" + name;
+  return ScratchFolder() + "/" + name;
 }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
