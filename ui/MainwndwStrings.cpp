@@ -68,18 +68,8 @@ Ui::StrDescPage& TMainWindow::StringPage() {
   page.GenerateSerialNoBtn->installEventFilter(this);
   connect(page.LangIDBox, &QComboBox::currentIndexChanged, this, &TMainWindow::LangIDBoxChange);
   connect(page.GenerateSerialNoBtn, &QPushButton::clicked, this, &TMainWindow::GenSNBtnClick);
-  // The page's controls, in the form's own order, follow "Languages..." in the window's tab order,
-  // before the raw grid: made now, they would come last.
-  QList<QWidget*> order;
-  for (QWidget* next = page.LangIDBox; ui->StrDescTab->isAncestorOf(next);
-       next = next->nextInFocusChain())
-    if (next->focusPolicy() != Qt::NoFocus)
-      order << next;
-  QWidget* previous = ui->LangBtn;
-  for (QWidget* next : order) {
-    QWidget::setTabOrder(previous, next);
-    previous = next;
-  }
+  // The page's controls follow "Languages..." in the window's tab order, before the raw grid.
+  TMainwndwUi::FollowInTabOrder(ui->LangBtn, page.LangIDBox, ui->StrDescTab);
   return page;
 }
 

@@ -11,4 +11,9 @@
 // resolves the font of each of its 150 controls again.
 struct TMainwndwUi : Ui::MainWindow, Ui::DevSetPage {
   void setupUi(QWidget* window);
+
+  // Puts the controls of page that take focus, from first on in the page form's own order, right
+  // after previous in the window's tab order. A page filled after the window's form would
+  // otherwise come last.
+  static void FollowInTabOrder(QWidget* previous, QWidget* first, const QWidget* page);
 };
