@@ -6,10 +6,21 @@
 #include <QStyleOption>
 #include <QTransform>
 
+#include <algorithm>
+
 namespace {
 
 // Beyond any window: the strips' open sides.
 constexpr int kFar = 1 << 24;
+
+// The frame's lines in one strip of kStrip device rows under this painter; none under a painter
+// that turns or flips, whose clip would no longer be rows.
+int StripLines(const QPainter& painter) {
+  const QTransform transform = painter.deviceTransform();
+  if (transform.type() > QTransform::TxScale || transform.m22() <= 0)
+    return 0;
+  return std::max(1, static_cast<int>(TStripStyle::kStrip / transform.m22()));
+}
 
 } // namespace
 
@@ -27,19 +38,20 @@ bool TStripStyle::Install() {
 
 void TStripStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
                                 QPainter* painter, const QWidget* widget) const {
-  const bool strips = (element == PE_FrameGroupBox || element == PE_FrameTabWidget) &&
-                      option != nullptr && painter != nullptr && option->rect.height() > kStrip &&
-                      painter->deviceTransform().type() <= QTransform::TxTranslate;
-  if (!strips) {
+  const int lines = (element == PE_FrameGroupBox || element == PE_FrameTabWidget) &&
+                            option != nullptr && painter != nullptr
+                        ? StripLines(*painter)
+                        : 0;
+  if (lines == 0 || option->rect.height() <= lines) {
     QProxyStyle::drawPrimitive(element, option, painter, widget);
     return;
   }
-  // The strips part the lines of the frame; what the style draws beyond its rectangle, above,
-  // below or to the sides, falls in the first, the last or the strip of its lines.
+  // Neighbouring strips meet at one line, which a scaled painter rounds to the same device row
+  // for both, so the strips part the device rows.
   const QRect& rect = option->rect;
-  for (int top = rect.top(); top <= rect.bottom(); top += kStrip) {
+  for (int top = rect.top(); top <= rect.bottom(); top += lines) {
     const int from = top == rect.top() ? -kFar : top;
-    const int to = top + kStrip > rect.bottom() ? kFar : top + kStrip - 1;
+    const int to = top + lines > rect.bottom() ? kFar : top + lines - 1;
     painter->save();
     painter->setClipRect(QRect(QPoint(-kFar, from), QPoint(kFar, to)), Qt::IntersectClip);
     QProxyStyle::drawPrimitive(element, option, painter, widget);

@@ -9,6 +9,8 @@
 int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr)
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The window's looks are tested in the style it is measured with, whatever the desktop prefers.
+  unsetenv("QT_STYLE_OVERRIDE");
   ::testing::InitGoogleTest(&argc, argv);
   TKorvaneApp app(argc, argv);
   return RUN_ALL_TESTS();
