@@ -2,11 +2,11 @@
 
 #include "CliError.h"
 #include "ImageFile.h"
+#include "RegularFile.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -28,33 +28,28 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
   return ::fsync(fd) == 0;
 }
 
-// Opens `path` for reading without blocking and checks it is a regular file; its descriptor.
-int OpenRegular(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  struct stat info {};
-  if (fd < 0) {
-    const int error = errno;
-    // A socket cannot be opened at all (ENXIO); it is no file to read either.
-    if (error != ENOENT && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-      throw TCliError(cliexit::kNoInput, path + ": not a regular file");
-    }
-    throw TCliError(cliexit::kNoInput,
-                    error == ENOENT ? path + ": no such file"
-                                    : path + ": cannot be read: " + TCliFiles::Reason(error));
+// Why a file was not read, as TCliError 66 (a file too large is the caller's to name).
+TCliError NotRead(const std::string& path, const TRegularFile::TResult& result) {
+  switch (result.status) {
+  case TRegularFile::TStatus::Missing:
+    return TCliError(cliexit::kNoInput, path + ": no such file");
+  case TRegularFile::TStatus::Folder:
+    return TCliError(cliexit::kNoInput, path + ": not a regular file (a folder)");
+  case TRegularFile::TStatus::NotRegular:
+    return TCliError(cliexit::kNoInput, path + ": not a regular file");
+  default:
+    return TCliError(cliexit::kNoInput,
+                     path + ": cannot be read: " + TCliFiles::Reason(result.error));
   }
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    const bool folder = S_ISDIR(info.st_mode);
-    ::close(fd);
-    throw TCliError(cliexit::kNoInput,
-                    path + ": not a regular file" + (folder ? " (a folder)" : ""));
-  }
-  return fd;
 }
 
 } // namespace
 
 void TCliFiles::RequireRegularFile(const std::string& path) {
-  ::close(OpenRegular(path));
+  const TRegularFile::TResult result = TRegularFile::Check(path);
+  if (result.status != TRegularFile::TStatus::Read) {
+    throw NotRead(path, result);
+  }
 }
 
 std::string TCliFiles::ReadInput(const std::string& path, size_t limit, std::istream* in,
@@ -80,35 +75,13 @@ std::string TCliFiles::ReadInput(const std::string& path, size_t limit, std::ist
     }
     return text;
   }
-  const int fd = OpenRegular(path);
-  struct stat info {};
-  ::fstat(fd, &info);
-  if (static_cast<uint64_t>(info.st_size) > limit) {
-    ::close(fd);
-    throw tooLarge();
+  const TRegularFile::TResult result = TRegularFile::Read(path, limit, text);
+  if (result.status == TRegularFile::TStatus::TooLarge) {
+    throw tooLarge(); // larger than the limit, or grown past it while it was read
   }
-  text.resize(limit + 1);
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      throw TCliError(cliexit::kNoInput, path + ": cannot be read: " + Reason(error));
-    }
-    if (n == 0) {
-      break;
-    }
-    done += static_cast<size_t>(n);
+  if (result.status != TRegularFile::TStatus::Read) {
+    throw NotRead(path, result);
   }
-  ::close(fd);
-  if (done > limit) {
-    throw tooLarge(); // it grew while being read
-  }
-  text.resize(done);
   return text;
 }
 

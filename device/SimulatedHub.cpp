@@ -2,17 +2,15 @@
 
 #include "HubRequests.h"
 #include "ImageFile.h"
+#include "RegularFile.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -60,29 +58,19 @@ bool LoadEeprom(const std::string& file, std::vector<uint8_t>& bytes, std::strin
             " bytes: it is probably an image file, not an EEPROM";
     return false;
   }
-  bytes.assign(TSimulatedHubDriver::kEepromSize, 0);
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  int reason = fd < 0 ? errno : 0;
-  size_t done = 0;
-  while (fd >= 0 && done < bytes.size()) {
-    const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      reason = got < 0 ? errno : 0;
-      break;
-    }
-    done += static_cast<size_t>(got);
-  }
-  if (fd >= 0) {
-    ::close(fd);
-  }
-  if (done != bytes.size()) {
-    error = file + ": could not be read: " +
-            (reason != 0 ? std::strerror(reason) : "it became shorter while it was read");
+  std::string text;
+  const TRegularFile::TResult read =
+      TRegularFile::Read(file, TSimulatedHubDriver::kEepromSize, text);
+  // A file that grows while it is read is read as far as an EEPROM goes.
+  if (text.size() != TSimulatedHubDriver::kEepromSize) {
+    const char* reason = read.status == TRegularFile::TStatus::Failed ? std::strerror(read.error)
+                         : read.status == TRegularFile::TStatus::TooLarge
+                             ? "it grew before it was read"
+                             : "it became shorter while it was read";
+    error = file + ": could not be read: " + reason;
     return false;
   }
+  bytes.assign(text.begin(), text.end());
   return true;
 }
 

@@ -1,14 +1,13 @@
 #include "UsbBinding.h"
 
+#include "RegularFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -88,42 +87,24 @@ bool TUsbBinding::AddFile(const std::string& path, std::vector<std::string>& pro
     problems.push_back(path + ": " + what);
     return false;
   };
-  // A pipe or a device in the file's place would make the tool wait for a writer, or read for
-  // ever: only a regular file is read, and at most kMaxFileSize of it.
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    return errno == ENOENT || errno == ENOTDIR ? true : problem(std::strerror(errno));
-  }
-  if (!S_ISREG(info.st_mode))
+  std::string text;
+  const TRegularFile::TResult result = TRegularFile::Read(path, kMaxFileSize, text);
+  switch (result.status) {
+  case TRegularFile::TStatus::Read:
+    return AddText(text, path, problems);
+  case TRegularFile::TStatus::Missing:
+    return true;
+  case TRegularFile::TStatus::Folder:
+  case TRegularFile::TStatus::NotRegular:
     return problem("not a regular file");
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0)
-    return errno == ENOENT ? true : problem(std::strerror(errno));
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return problem("not a regular file");
-  }
-  std::string text(kMaxFileSize + 1, '\0');
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got < 0) {
-      const int error = errno;
-      ::close(fd);
-      return problem(std::strerror(error));
-    }
-    if (got == 0)
-      break;
-    done += static_cast<size_t>(got);
-  }
-  ::close(fd);
-  if (done > kMaxFileSize)
+  case TRegularFile::TStatus::TooLarge:
     return problem("larger than a binding file can be (" + std::to_string(kMaxFileSize / 1024) +
                    " KiB)");
-  text.resize(done);
-  return AddText(text, path, problems);
+  case TRegularFile::TStatus::Failed:
+    break;
+  }
+  // A folder of the path that is a file leaves no binding file there either.
+  return result.error == ENOTDIR ? true : problem(std::strerror(result.error));
 }
 
 bool TUsbBinding::AddDefaultFiles(std::vector<std::string>& problems) {
