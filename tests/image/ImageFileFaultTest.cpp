@@ -233,11 +233,11 @@ TEST_P(KilledSaves, LeaveTheOldOrTheNewImageAndNoLitter) {
   }
   std::printf("temporary files left by 150 killed saves: %d\n", litter);
   // A temporary has a name only between its link and the rename (in place: never), so a
-  // killed save seldom leaves one; where the file system knows no unnamed files, nearly every
-  // killed save does.
+  // killed save seldom leaves one: 0 to 4 in 150, up to 7 in a sanitizer build under load.
+  // Where the file system knows no unnamed files a third of the killed saves do (46 in 150).
   const int unnamed = open(FFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (unnamed >= 0 || inPlace) {
-    EXPECT_LE(litter, 5);
+    EXPECT_LE(litter, 15);
   }
   if (unnamed >= 0) {
     close(unnamed);
